@@ -1,0 +1,65 @@
+// Calendar arithmetic: calendar dates and packed epochs to Julian Days.
+#ifndef ORBELM_CALENDAR_HPP
+#define ORBELM_CALENDAR_HPP
+
+#include <string_view>
+
+namespace orbelm {
+
+// julian_day: Julian Day of a date of the proleptic Gregorian calendar.
+//
+// Given:
+//   year   int     calendar year (astronomical numbering, 0 is 1 BC)
+//   month  int     month, 1 to 12; 0 and 13 also work (see Notes)
+//   day    double  day of the month with its fraction (0.5 is noon)
+// Returned:
+//   double         Julian Day
+//
+// Notes:
+//  1. The method shifts the year to begin in March (March counts as month
+//     1, February as month 12), so the leap day falls at the end, then adds
+//     the days of the whole months (30.59 · m, truncated) and of the whole
+//     years (365.25 · y, truncated) to the day offset 1721088.5, and removes
+//     the century leap days (y / 100 − y / 400). The Gregorian rule is used
+//     for all dates, also before 1582 October 15.
+//  2. Every integer division truncates toward zero and so does every
+//     product taken to an integer, also for negative operands; the sum runs
+//     in double precision in the order (a + b) + day + 1721088.5 − y/100 +
+//     y/400. For years below 0 the truncation does not follow the calendar
+//     (1 March of year −1 and of year 0 are 365 days apart); element files
+//     rely on these exact values, so this is kept.
+//  3. Month 0 is December of the year before and month 13 January of the
+//     year after.
+//
+// Examples: julian_day(2000, 1, 1.5) is 2451545.0 (J2000.0);
+// julian_day(2010, 7, 23.0) is 2455400.5.
+double julian_day(int year, int month, double day);
+
+// decode_packed_digit: value of one character of a packed date.
+//
+// Given:    c  the character, taken as a signed 8-bit value on every
+//              platform
+// Returned: "0".."9" give 0..9, "A".."V" give 10..31, any other character
+//           its own code (a blank 32, "W" 87, "a" 97, the byte 0xFF −1).
+int decode_packed_digit(char c);
+
+// The calendar date of a packed epoch.
+struct PackedDate {
+  int year;
+  int month;
+  int day;
+};
+
+// decode_packed_epoch: the date of a five-character packed epoch.
+//
+// Given:    text  the five characters p1..p5 (fewer read as blanks)
+// Returned: year  ((d(p1)·10 + d(p2))·10 + d(p3)), month d(p4), day d(p5),
+//           with d = decode_packed_digit
+//
+// Example: "K107N" is 2010 July 23 (K = 20, N = 23); "J9611" is 1996
+// January 1.
+PackedDate decode_packed_epoch(std::string_view text);
+
+}  // namespace orbelm
+
+#endif

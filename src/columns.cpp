@@ -1,0 +1,137 @@
+#include "columns.hpp"
+
+#include <algorithm>
+#include <charconv>
+#include <limits>
+#include <system_error>
+
+namespace orbelm {
+namespace {
+
+// The white-space set of C's isspace in the "C" locale, fixed here so that
+// no locale setting can change how a field is read.
+bool is_space(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' ||
+         c == '\f';
+}
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+std::size_t skip_space(std::string_view text, std::size_t at) {
+  while (at < text.size() && is_space(text[at])) ++at;
+  return at;
+}
+
+std::size_t skip_digits(std::string_view text, std::size_t at) {
+  while (at < text.size() && is_digit(text[at])) ++at;
+  return at;
+}
+
+// Longest decimal number at `at`, without its sign: digits with an optional
+// point (at least one digit in all), then an exponent only when a digit
+// follows its letter and optional sign. Returns the end, or `at` when no
+// number starts there.
+std::size_t scan_unsigned_number(std::string_view text, std::size_t at) {
+  std::size_t end = skip_digits(text, at);
+  bool digits = end > at;
+  if (end < text.size() && text[end] == '.') {
+    const std::size_t fraction_end = skip_digits(text, end + 1);
+    digits = digits || fraction_end > end + 1;
+    end = fraction_end;
+  }
+  if (!digits) return at;
+  if (end < text.size() && (text[end] == 'e' || text[end] == 'E' ||
+                            text[end] == 'd' || text[end] == 'D')) {
+    std::size_t exponent = end + 1;
+    if (exponent < text.size() &&
+        (text[exponent] == '+' || text[exponent] == '-'))
+      ++exponent;
+    const std::size_t exponent_end = skip_digits(text, exponent);
+    if (exponent_end > exponent) end = exponent_end;
+  }
+  return end;
+}
+
+// from_chars reports a result outside the double range instead of giving
+// it; strtod gives infinity for an overflow and 0 (or the nearest
+// subnormal) for an underflow. The exponent's sign tells the two apart.
+double out_of_range_value(std::string_view number) {
+  const std::size_t letter = number.find_first_of("eE");
+  const bool tiny = letter != std::string_view::npos &&
+                    letter + 1 < number.size() && number[letter + 1] == '-';
+  return tiny ? 0.0 : std::numeric_limits<double>::infinity();
+}
+
+}  // namespace
+
+std::string_view columns(std::string_view line, int first, int last) {
+  const std::size_t begin = static_cast<std::size_t>(first - 1);
+  if (begin >= line.size() || last < first) return {};
+  const std::size_t width = static_cast<std::size_t>(last - first + 1);
+  return line.substr(begin, width);
+}
+
+char column_char(std::string_view line, int column) {
+  const std::size_t at = static_cast<std::size_t>(column - 1);
+  return at < line.size() ? line[at] : ' ';
+}
+
+FieldText padded_columns(std::string_view line, int first, int last) {
+  FieldText field{};
+  const std::string_view text = columns(line, first, last);
+  field.size =
+      std::min(static_cast<std::size_t>(last - first + 1), FieldText::CAPACITY);
+  std::fill_n(field.chars, field.size, ' ');
+  std::copy_n(text.data(), std::min(text.size(), field.size), field.chars);
+  return field;
+}
+
+double read_double(std::string_view field) {
+  field = field.substr(0, std::min(field.size(), MAX_NUMBER_CHARS));
+  std::size_t at = skip_space(field, 0);
+  bool negative = false;
+  if (at < field.size() && (field[at] == '+' || field[at] == '-')) {
+    negative = field[at] == '-';
+    ++at;
+  }
+  const std::size_t end = scan_unsigned_number(field, at);
+  if (end == at) return 0.0;
+
+  // from_chars takes no "+" and no "d" exponent letter, so the number is
+  // copied with its letter made "e". The copy holds any field of a record
+  // line; see the header for the limit.
+  char buffer[MAX_NUMBER_CHARS + 1];
+  std::size_t size = 0;
+  if (negative) buffer[size++] = '-';
+  for (std::size_t i = at; i < end && size < sizeof buffer; ++i) {
+    const char c = field[i];
+    buffer[size++] = (c == 'd' || c == 'D') ? 'e' : c;
+  }
+  double value = 0.0;
+  const auto [ptr, error] = std::from_chars(buffer, buffer + size, value);
+  (void)ptr;
+  if (error == std::errc::result_out_of_range) {
+    value = out_of_range_value({buffer, size});
+    if (negative) value = -value;
+  }
+  return value;
+}
+
+int read_int(std::string_view field) {
+  std::size_t at = skip_space(field, 0);
+  bool negative = false;
+  if (at < field.size() && (field[at] == '+' || field[at] == '-')) {
+    negative = field[at] == '-';
+    ++at;
+  }
+  constexpr long long LIMIT = std::numeric_limits<int>::max();
+  long long magnitude = 0;
+  for (; at < field.size() && is_digit(field[at]); ++at) {
+    magnitude = std::min(magnitude * 10 + (field[at] - '0'), LIMIT + 1);
+  }
+  const long long value = negative ? -magnitude : magnitude;
+  return static_cast<int>(std::clamp(
+      value, static_cast<long long>(std::numeric_limits<int>::min()), LIMIT));
+}
+
+}  // namespace orbelm
