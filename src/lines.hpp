@@ -1,0 +1,61 @@
+// Splitting the input byte stream into lines, the way the records are read.
+//
+// The input arrives in large blocks; the reader hands out one line at a
+// time as a view into its buffer, with these rules:
+//  - A carriage return right before a newline is dropped, also when the two
+//    arrive in different blocks, so CR LF files read like LF files.
+//  - A NUL byte reads as a blank wherever it stands.
+//  - A line of more than MAX_LINE_PIECE characters, its newline counted,
+//    arrives in pieces of MAX_LINE_PIECE characters, each a line of its own;
+//    a line of exactly MAX_LINE_PIECE characters before its newline is
+//    followed by an empty line.
+//  - A last line without a newline is a line.
+// Nothing here reads a file: the caller fills the space that input_space
+// offers and calls commit_input, then finish_input at the end of the input.
+#ifndef ORBELM_LINES_HPP
+#define ORBELM_LINES_HPP
+
+#include <cstddef>
+#include <span>
+#include <string_view>
+
+namespace orbelm {
+
+// Characters of one read, its newline included.
+inline constexpr std::size_t MAX_LINE_PIECE = 249;
+
+// One line as read: its text without the newline, and whether a newline (or
+// the end of the input) ended it rather than the piece limit.
+struct LinePiece {
+  std::string_view text;
+  bool ends_line;
+};
+
+struct LineReader {
+  static constexpr std::size_t CAPACITY = 1 << 16;
+  char data[CAPACITY];
+  std::size_t begin = 0;  // first byte not yet handed out
+  std::size_t end = 0;    // end of the normalised bytes
+  bool held_carriage_return =
+      false;  // data[end] is a '\r' that may precede '\n'
+  bool finished = false;
+};
+
+// Free space at the end of the buffer for the next block of input; moves
+// the bytes not yet handed out to the front first. Invalidates the views of
+// earlier pieces. Never empty while a piece can still be taken.
+std::span<char> input_space(LineReader& reader);
+
+// Takes `size` bytes that the caller has put at the start of input_space.
+void commit_input(LineReader& reader, std::size_t size);
+
+// Marks the end of the input.
+void finish_input(LineReader& reader);
+
+// The next line into `piece`; false when the buffer holds no whole piece
+// yet (more input is needed) or, after finish_input, when the input is done.
+bool next_piece(LineReader& reader, LinePiece& piece);
+
+}  // namespace orbelm
+
+#endif
