@@ -1,0 +1,359 @@
+#include "driver.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "convert.hpp"
+#include "fixed.hpp"
+#include "lines.hpp"
+#include "platform.hpp"
+
+namespace orbelm {
+namespace {
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// The white space that ends a designation token (C's isspace in the "C"
+// locale; a NUL byte has been read as a blank before this).
+bool is_space(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' ||
+         c == '\f';
+}
+
+char kind_flag(RecordKind kind) {
+  return kind == RecordKind::MinorPlanet ? '0' : '1';
+}
+
+// Why a designation cannot name an element file, or "" when it can.
+std::string_view designation_problem(std::string_view designation) {
+  if (designation.size() > MAX_DESIGNATION)
+    return "is longer than 11 characters";
+  if (designation.find_first_of(std::string_view("/\\\0", 3)) !=
+      std::string_view::npos)
+    return "holds \"/\" or \"\\\", which would name a path";
+  return {};
+}
+
+// Appends the fields of an element line to a fixed buffer that holds the
+// longest line (see MAX_ELEMENT_LINE).
+struct LineBuilder {
+  char* out;
+  std::size_t size = 0;
+
+  void text(std::string_view value) {
+    std::memcpy(out + size, value.data(), value.size());
+    size += value.size();
+  }
+  void blank() { out[size++] = ' '; }
+  void number(double value, int width, int precision) {
+    size += format_fixed(value, width, precision, out + size);
+  }
+};
+
+ElementRecord convert_record(RecordKind kind, std::string_view line,
+                             std::string_view designation) {
+  switch (kind) {
+    case RecordKind::MinorPlanet:
+      return convert_minor_planet(line, designation);
+    case RecordKind::Comet:
+      return convert_comet(line, designation);
+  }
+  return {};
+}
+
+}  // namespace
+
+LineClass classify_line(std::string_view line) {
+  constexpr LineClass SKIP{false, RecordKind::MinorPlanet, 0};
+  if (line.empty()) return SKIP;
+  const char c1 = column_char(line, 1);
+  const char c5 = column_char(line, 5);
+  if (c1 == 'J' || c1 == 'K') return {true, RecordKind::MinorPlanet, 1};
+  if (c1 == '~' || c1 == '_') return {true, RecordKind::MinorPlanet, 1};
+  if (is_digit(c5)) return {true, RecordKind::MinorPlanet, 1};
+  if (is_digit(c1)) {
+    if (c5 == 'P' || c5 == 'D') return {true, RecordKind::Comet, 1};
+    return SKIP;
+  }
+  if (c1 == ' ' && (c5 == 'P' || c5 == 'D' || c5 == 'C'))
+    return {true, RecordKind::Comet, 5};
+  return SKIP;
+}
+
+std::string_view designation_token(std::string_view line, int column) {
+  std::size_t begin = static_cast<std::size_t>(column - 1);
+  if (begin >= line.size()) return {};
+  while (begin < line.size() && is_space(line[begin])) ++begin;
+  std::size_t end = begin;
+  while (end < line.size() && !is_space(line[end])) ++end;
+  return line.substr(begin, end - begin);
+}
+
+bool is_safe_designation(std::string_view designation) {
+  return designation_problem(designation).empty();
+}
+
+void build_name_field(std::string_view short_name, std::string_view designation,
+                      RecordKind kind, char (&name_field)[NAME_FIELD_WIDTH]) {
+  constexpr std::size_t NAME_POSITIONS = NAME_FIELD_WIDTH - 1;
+  std::fill_n(name_field, NAME_POSITIONS, ' ');
+  name_field[NAME_POSITIONS] = kind_flag(kind);
+  short_name = short_name.substr(0, NAME_POSITIONS);
+  std::copy(short_name.begin(), short_name.end(), name_field);
+  designation = designation.substr(0, NAME_POSITIONS);
+  std::copy(designation.begin(), designation.end(),
+            name_field + (NAME_POSITIONS - designation.size()));
+}
+
+std::size_t format_element_line(RecordKind kind, const ElementRecord& record,
+                                char (&out)[MAX_ELEMENT_LINE]) {
+  const bool minor_planet = kind == RecordKind::MinorPlanet;
+  LineBuilder line{out};
+  line.text({record.name_field, NAME_FIELD_WIDTH});
+  line.blank();
+  line.number(record.perihelion_time, minor_planet ? 14 : 13,
+              minor_planet ? 6 : 5);
+  line.blank();
+  if (minor_planet)
+    line.number(record.perihelion_distance, 12, 8);
+  else
+    line.text(record.perihelion_distance_text.view());
+  line.blank();
+  line.text(record.eccentricity_text.view());
+  for (const double angle :
+       {record.inclination, record.arg_perihelion, record.ascending_node}) {
+    line.blank();
+    line.number(angle, 9, 7);
+  }
+  line.blank();
+  line.number(record.magnitude_code, 8, 1);
+  line.blank();
+  line.text(EQUINOX_TEXT);
+  line.blank();
+  line.number(record.epoch, 13, 5);
+  line.blank();
+  line.text(record.long_name.view());
+  line.text("\n");
+  return line.size;
+}
+
+LineOutcome convert_line(std::string_view line, ConvertedLine& out) {
+  const LineClass line_class = classify_line(line);
+  if (!line_class.is_record) return LineOutcome::Skipped;
+  out.kind = line_class.kind;
+  out.designation = designation_token(line, line_class.designation_column);
+  if (!is_safe_designation(out.designation)) return LineOutcome::Rejected;
+
+  constexpr std::string_view EXTENSION = ".elm";
+  std::copy(out.designation.begin(), out.designation.end(), out.file_name);
+  std::copy(EXTENSION.begin(), EXTENSION.end(),
+            out.file_name + out.designation.size());
+  out.file_name_size = out.designation.size() + EXTENSION.size();
+  out.file_name[out.file_name_size] = '\0';
+
+  ElementRecord record = convert_record(out.kind, line, out.designation);
+  build_name_field(record.short_name.view(), out.designation, out.kind,
+                   record.name_field);
+  out.element_line_size =
+      format_element_line(out.kind, record, out.element_line);
+  return LineOutcome::Converted;
+}
+
+// ---------------------------------------------------------------------------
+// The run: the only code that touches files, the console and the exit
+// status.
+
+namespace {
+
+constexpr int EXIT_OK = 0;
+constexpr int EXIT_FAILURE_STATUS = 1;
+
+constexpr const char* USAGE =
+    "Usage: orbelm [INPUT_FILE]\n"
+    "\n"
+    "Converts the orbital elements of minor planets and comets, one record "
+    "per\n"
+    "line in the Minor Planet Center's fixed-column layouts, into element\n"
+    "files: for every record one file DESIGNATION.elm in the current folder,\n"
+    "holding one line. Prints the name of each element file as it writes it.\n"
+    "Without INPUT_FILE it asks for the name (\"input_file = \").\n"
+    "\n"
+    "Exit status: 0 when every record was converted; 1 when the input or an\n"
+    "element file cannot be opened, read or written, or a record was not\n"
+    "converted because its designation cannot name a file.\n"
+    "\n"
+    "  -h, --help   show this help and exit\n"
+    "  --version    show the version and exit\n";
+
+// Standard output is flushed per line on a terminal and in large blocks
+// otherwise; the buffer must be set before the first output.
+void set_up_console() {
+  platform::report_broken_pipe_as_error();
+  if (platform::stdout_is_terminal())
+    std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
+  else
+    std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
+}
+
+bool write_stdout(std::string_view text) {
+  return std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
+}
+
+// The exit status after the console is flushed: a console that could not
+// take its output turns success into failure.
+int finish(int status) {
+  if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+    std::fprintf(stderr, "orbelm: cannot write to standard output: %s\n",
+                 std::strerror(errno));
+    return EXIT_FAILURE_STATUS;
+  }
+  return status;
+}
+
+int report_stdout_failure() {
+  std::fprintf(stderr, "orbelm: cannot write to standard output: %s\n",
+               std::strerror(errno));
+  return EXIT_FAILURE_STATUS;
+}
+
+// The file name typed at the prompt: one white-space-delimited token of any
+// length. False when standard input ends before a token begins.
+bool prompt_for_input_name(std::string& name) {
+  write_stdout("input_file = ");
+  std::fflush(stdout);
+  int c = std::getchar();
+  while (c != EOF && is_space(static_cast<char>(c))) c = std::getchar();
+  while (c != EOF && !is_space(static_cast<char>(c))) {
+    name.push_back(static_cast<char>(c));
+    c = std::getchar();
+  }
+  return !name.empty();
+}
+
+// A designation for a diagnostic line: printable ASCII as it is, other
+// bytes as \xHH, so a crafted record cannot drive the terminal.
+void print_escaped(std::FILE* stream, std::string_view text) {
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte < 0x7f)
+      std::fputc(byte, stream);
+    else
+      std::fprintf(stream, "\\x%02X", byte);
+  }
+}
+
+void report_rejected(std::size_t line_number, std::string_view designation) {
+  std::fprintf(stderr, "orbelm: line %zu: designation \"", line_number);
+  print_escaped(stderr, designation);
+  const std::string_view problem = designation_problem(designation);
+  std::fprintf(stderr, "\" %.*s; record not converted\n",
+               static_cast<int>(problem.size()), problem.data());
+}
+
+// The outcome of one record for the run: go on, or stop with a status.
+enum class Step { Continue, Stop };
+
+struct RunState {
+  std::size_t line_number = 1;
+  bool any_failure = false;
+  int stop_status = EXIT_OK;
+};
+
+Step finish_record(const ConvertedLine& converted, RunState& state) {
+  const std::string_view name{converted.file_name, converted.file_name_size};
+  if (!write_stdout(name) || !write_stdout("\n")) {
+    state.stop_status = report_stdout_failure();
+    return Step::Stop;
+  }
+  switch (platform::write_text_file(converted.file_name, converted.element_line,
+                                    converted.element_line_size)) {
+    case platform::WriteStatus::Written:
+      return Step::Continue;
+    case platform::WriteStatus::NotOpened:
+      std::printf("%s  file not open\n", converted.file_name);
+      break;
+    case platform::WriteStatus::NotWritten:
+      std::printf("%s  file not written\n", converted.file_name);
+      break;
+  }
+  state.stop_status = EXIT_FAILURE_STATUS;
+  return Step::Stop;
+}
+
+Step process_piece(const LinePiece& piece, ConvertedLine& converted,
+                   RunState& state) {
+  switch (convert_line(piece.text, converted)) {
+    case LineOutcome::Skipped:
+      return Step::Continue;
+    case LineOutcome::Rejected:
+      report_rejected(state.line_number, converted.designation);
+      state.any_failure = true;
+      return Step::Continue;
+    case LineOutcome::Converted:
+      return finish_record(converted, state);
+  }
+  return Step::Continue;
+}
+
+// The line loop over an open input. Returns the exit status.
+int convert_input(const std::string& input_name, platform::InputFile input) {
+  LineReader reader;
+  ConvertedLine converted;
+  RunState state;
+  LinePiece piece;
+  while (!reader.finished) {
+    const std::span<char> space = input_space(reader);
+    const long count = platform::read_input(input, space.data(), space.size());
+    if (count < 0) {
+      std::fprintf(stderr, "orbelm: cannot read %s: %s\n", input_name.c_str(),
+                   std::strerror(errno));
+      return EXIT_FAILURE_STATUS;
+    }
+    if (count == 0)
+      finish_input(reader);
+    else
+      commit_input(reader, static_cast<std::size_t>(count));
+    while (next_piece(reader, piece)) {
+      if (process_piece(piece, converted, state) == Step::Stop)
+        return state.stop_status;
+      if (piece.ends_line) ++state.line_number;
+    }
+  }
+  return state.any_failure ? EXIT_FAILURE_STATUS : EXIT_OK;
+}
+
+}  // namespace
+
+int run(int argc, char** argv) {
+  set_up_console();
+  std::string input_name;
+  if (argc >= 2) {
+    const std::string_view argument = argv[1];
+    if (argument == "-h" || argument == "--help")
+      return finish(write_stdout(USAGE) ? EXIT_OK : EXIT_FAILURE_STATUS);
+    if (argument == "--version")
+      return finish(write_stdout("orbelm " ORBELM_VERSION "\n")
+                        ? EXIT_OK
+                        : EXIT_FAILURE_STATUS);
+    input_name = argument;
+  } else if (!prompt_for_input_name(input_name)) {
+    write_stdout("\n");
+    std::fputs("orbelm: no input file name given\n", stderr);
+    return finish(EXIT_FAILURE_STATUS);
+  }
+
+  platform::InputFile input;
+  if (platform::open_input(input_name.c_str(), input) !=
+      platform::OpenStatus::Opened) {
+    std::printf("%s  file not open\n", input_name.c_str());
+    return finish(EXIT_FAILURE_STATUS);
+  }
+  const int status = convert_input(input_name, input);
+  platform::close_input(input);
+  return finish(status);
+}
+
+}  // namespace orbelm

@@ -1,0 +1,115 @@
+#include "platform.hpp"
+
+#include <cerrno>
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+#else
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace orbelm::platform {
+
+#ifdef _WIN32
+
+OpenStatus open_input(const char* path, InputFile& file) {
+  struct _stat64 info;
+  if (_stat64(path, &info) == 0 && (info.st_mode & _S_IFDIR) != 0)
+    return OpenStatus::IsDirectory;
+  file.descriptor = _open(path, _O_RDONLY | _O_BINARY | _O_NOINHERIT);
+  return file.descriptor < 0 ? OpenStatus::NotFound : OpenStatus::Opened;
+}
+
+long read_input(InputFile file, char* buffer, std::size_t size) {
+  const unsigned chunk =
+      size > (1u << 30) ? (1u << 30) : static_cast<unsigned>(size);
+  return _read(file.descriptor, buffer, chunk);
+}
+
+void close_input(InputFile file) { _close(file.descriptor); }
+
+WriteStatus write_text_file(const char* name, const char* data,
+                            std::size_t size) {
+  const int descriptor =
+      _open(name, _O_WRONLY | _O_CREAT | _O_TRUNC | _O_TEXT | _O_NOINHERIT,
+            _S_IREAD | _S_IWRITE);
+  if (descriptor < 0) return WriteStatus::NotOpened;
+  const int written = _write(descriptor, data, static_cast<unsigned>(size));
+  const bool complete = written == static_cast<int>(size);
+  if (_close(descriptor) != 0 || !complete) {
+    _unlink(name);
+    return WriteStatus::NotWritten;
+  }
+  return WriteStatus::Written;
+}
+
+bool stdout_is_terminal() { return _isatty(1) != 0; }
+
+void report_broken_pipe_as_error() {}
+
+#else
+
+OpenStatus open_input(const char* path, InputFile& file) {
+  file.descriptor = ::open(path, O_RDONLY | O_CLOEXEC);
+  if (file.descriptor < 0) return OpenStatus::NotFound;
+  struct stat info {};
+  if (::fstat(file.descriptor, &info) == 0 && S_ISDIR(info.st_mode)) {
+    ::close(file.descriptor);
+    file.descriptor = -1;
+    return OpenStatus::IsDirectory;
+  }
+  return OpenStatus::Opened;
+}
+
+long read_input(InputFile file, char* buffer, std::size_t size) {
+  for (;;) {
+    const ssize_t count = ::read(file.descriptor, buffer, size);
+    if (count >= 0 || errno != EINTR) return static_cast<long>(count);
+  }
+}
+
+void close_input(InputFile file) { ::close(file.descriptor); }
+
+namespace {
+
+// write(2) may take fewer bytes than asked (a signal, a nearly full disk);
+// the rest is written by further calls, and a call that takes nothing is a
+// failure.
+bool write_all(int descriptor, const char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t count = ::write(descriptor, data, size);
+    if (count < 0 && errno == EINTR) continue;
+    if (count <= 0) return false;
+    data += count;
+    size -= static_cast<std::size_t>(count);
+  }
+  return true;
+}
+
+}  // namespace
+
+WriteStatus write_text_file(const char* name, const char* data,
+                            std::size_t size) {
+  const int descriptor =
+      ::open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (descriptor < 0) return WriteStatus::NotOpened;
+  const bool complete = write_all(descriptor, data, size);
+  if (::close(descriptor) != 0 || !complete) {
+    ::unlink(name);
+    return WriteStatus::NotWritten;
+  }
+  return WriteStatus::Written;
+}
+
+bool stdout_is_terminal() { return ::isatty(STDOUT_FILENO) != 0; }
+
+void report_broken_pipe_as_error() { ::signal(SIGPIPE, SIG_IGN); }
+
+#endif
+
+}  // namespace orbelm::platform

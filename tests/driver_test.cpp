@@ -1,0 +1,171 @@
+#include "driver.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "sample_records.hpp"
+
+namespace orbelm {
+namespace {
+
+using testing::put;
+
+struct Expected {
+  bool is_record;
+  RecordKind kind;
+  int column;
+};
+
+void ExpectClass(std::string_view line, Expected expected) {
+  const LineClass got = classify_line(line);
+  EXPECT_EQ(got.is_record, expected.is_record) << '"' << line << '"';
+  if (got.is_record && expected.is_record) {
+    EXPECT_EQ(got.kind, expected.kind) << '"' << line << '"';
+    EXPECT_EQ(got.designation_column, expected.column) << '"' << line << '"';
+  }
+}
+
+constexpr Expected MINOR{true, RecordKind::MinorPlanet, 1};
+constexpr Expected COMET_1{true, RecordKind::Comet, 1};
+constexpr Expected COMET_5{true, RecordKind::Comet, 5};
+constexpr Expected SKIP{false, RecordKind::MinorPlanet, 0};
+
+TEST(ClassifyLine, MinorPlanets) {
+  ExpectClass("K05A00A  3.34", MINOR);
+  ExpectClass("J95X00A", MINOR);
+  ExpectClass("KxxxP", MINOR);  // "J"/"K" wins whatever column 5 holds
+  ExpectClass("00433   11.16", MINOR);
+  ExpectClass("    1", MINOR);  // a digit in column 5, blank column 1
+  ExpectClass("abcd7", MINOR);
+  ExpectClass("A0001", MINOR);
+}
+
+TEST(ClassifyLine, PackedNumbersFrom620000AndExtendedDesignations) {
+  ExpectClass("~0C5r    17.5", MINOR);
+  ExpectClass("_QC0aEM  18.2", MINOR);
+}
+
+TEST(ClassifyLine, Comets) {
+  ExpectClass("0001P         1986", COMET_1);
+  ExpectClass("0003D", COMET_1);
+  ExpectClass("    CJ95O010  1997", COMET_5);
+  ExpectClass("    PK12C030", COMET_5);
+  ExpectClass("    DJ93F020", COMET_5);
+}
+
+TEST(ClassifyLine, SkippedLines) {
+  ExpectClass("", SKIP);
+  ExpectClass("0001C", SKIP);  // a digit, then "C": skipped
+  ExpectClass("0001I", SKIP);
+  ExpectClass("    AK18V030", SKIP);
+  ExpectClass("    IK17U010", SKIP);
+  ExpectClass("Des'n     H     G", SKIP);
+  ExpectClass("-----", SKIP);
+  ExpectClass(" ", SKIP);
+  ExpectClass("k05Ax", SKIP);  // case-sensitive
+  ExpectClass("1234", SKIP);   // column 5 past the end reads as a blank
+  ExpectClass("K", MINOR);
+}
+
+TEST(DesignationToken, FirstTokenFromItsColumn) {
+  EXPECT_EQ(designation_token("K05A00A  3.34", 1), "K05A00A");
+  EXPECT_EQ(designation_token("    CJ95O010  1997", 5), "CJ95O010");
+  EXPECT_EQ(designation_token("0001P         1986", 1), "0001P");
+  EXPECT_EQ(designation_token("0051P      a  2022", 1), "0051P");
+  EXPECT_EQ(designation_token("    1 x", 1), "1");
+  EXPECT_EQ(designation_token("K05\tA", 1), "K05");
+  EXPECT_EQ(designation_token("K05\v\fA", 1), "K05");
+  EXPECT_EQ(designation_token("K05\rA", 1), "K05");
+  EXPECT_EQ(designation_token("K05A00A", 1), "K05A00A");
+}
+
+TEST(SafeDesignation, ShortPlainTokensOnly) {
+  EXPECT_TRUE(is_safe_designation("K05A00A"));
+  EXPECT_TRUE(is_safe_designation("12345678901"));
+  EXPECT_TRUE(is_safe_designation(".."));  // names "...elm" in this folder
+  EXPECT_FALSE(is_safe_designation("123456789012"));
+  EXPECT_FALSE(is_safe_designation("K/../../x"));
+  EXPECT_FALSE(is_safe_designation("P\\..\\x"));
+  EXPECT_FALSE(is_safe_designation("/"));
+}
+
+std::string name_field(std::string_view short_name,
+                       std::string_view designation, RecordKind kind) {
+  char field[NAME_FIELD_WIDTH];
+  build_name_field(short_name, designation, kind, field);
+  return {field, NAME_FIELD_WIDTH};
+}
+
+TEST(BuildNameField, ShortNameLeftDesignationRightFlagLast) {
+  EXPECT_EQ(name_field("Xy", "K05A00A", RecordKind::MinorPlanet),
+            "Xy           K05A00A0");
+  EXPECT_EQ(name_field("99P/Testco", "0099P", RecordKind::Comet),
+            "99P/Testco     0099P1");
+  EXPECT_EQ(name_field("", "CJ95O010", RecordKind::Comet),
+            "            CJ95O0101");
+}
+
+TEST(BuildNameField, DesignationWinsWhereTheyOverlap) {
+  EXPECT_EQ(name_field("ABCDEFGHIJ", "12345678901", RecordKind::MinorPlanet),
+            "ABCDEFGHI123456789010");
+}
+
+std::string element_line(const std::string& line) {
+  ConvertedLine converted;
+  EXPECT_EQ(convert_line(line, converted), LineOutcome::Converted);
+  return {converted.element_line, converted.element_line_size};
+}
+
+TEST(ElementLine, MinorPlanetWorkedExample) {
+  EXPECT_EQ(element_line(testing::minor_planet_example()),
+            testing::MINOR_PLANET_EXAMPLE_ELEMENTS);
+}
+
+TEST(ElementLine, CometWorkedExampleWithAndWithoutEpoch) {
+  std::string line = testing::comet_example();
+  EXPECT_EQ(element_line(line), testing::COMET_EXAMPLE_ELEMENTS);
+  put(line, 82, "20100723");
+  EXPECT_EQ(element_line(line), testing::COMET_EXAMPLE_WITH_EPOCH_ELEMENTS);
+}
+
+TEST(ElementLine, TwoStepRoundingOfTheMagnitudeCode) {
+  std::string line = testing::minor_planet_example();
+  put(line, 9, " 3.25");  // 0.12 * 10000 + 3.25 is exactly 1203.25
+  EXPECT_NE(element_line(line).find(" 1203.3 2000.0 "), std::string::npos);
+  put(line, 9, "14.05");
+  put(line, 15, " 0.15");  // just below 1514.05
+  EXPECT_NE(element_line(line).find(" 1514.1 2000.0 "), std::string::npos);
+}
+
+TEST(ElementLine, ZeroMeanMotionPrintsInfinityAndNaN) {
+  std::string line = testing::minor_planet_example();
+  put(line, 27, "  0.00000");
+  put(line, 81, "           ");
+  put(line, 93, "  0.0000000");
+  // M = 0: epoch - 0/0 is NaN (sign bit set on this platform's 0/0);
+  // q = 0.9 * (K/0)^(2/3) is infinite.
+  const std::string elements = element_line(line);
+  EXPECT_EQ(elements.substr(21, 29), "           -nan          inf ")
+      << elements;
+}
+
+TEST(ConvertLine, FileNameIsTheDesignationWithElm) {
+  ConvertedLine converted;
+  ASSERT_EQ(convert_line(testing::minor_planet_example(), converted),
+            LineOutcome::Converted);
+  EXPECT_STREQ(converted.file_name, "K05A00A.elm");
+  EXPECT_EQ(converted.file_name_size, 11u);
+}
+
+TEST(ConvertLine, RejectsDesignationsThatAreNotPlainNames) {
+  ConvertedLine converted;
+  EXPECT_EQ(convert_line("K/../../x  3.34", converted), LineOutcome::Rejected);
+  EXPECT_EQ(converted.designation, "K/../../x");
+  EXPECT_EQ(convert_line("    P/../x  2005", converted), LineOutcome::Rejected);
+  EXPECT_EQ(convert_line("K05A00A00000x", converted), LineOutcome::Rejected);
+  EXPECT_EQ(convert_line("Des'n", converted), LineOutcome::Skipped);
+}
+
+}  // namespace
+}  // namespace orbelm

@@ -1,0 +1,251 @@
+// Runs the built program on small inputs in a fresh temporary folder and
+// compares its console output, exit status and element files byte for byte.
+//
+// ORBELM_TEST_PROGRAM, when set, is the command that runs the program (for
+// example a Windows build under an emulator); otherwise the program built
+// with the tests runs.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "sample_records.hpp"
+
+namespace fs = std::filesystem;
+
+namespace orbelm {
+namespace {
+
+std::string read_file(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void write_file(const fs::path& path, std::string_view text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string program() {
+  const char* command = std::getenv("ORBELM_TEST_PROGRAM");
+  return command != nullptr ? command : "'" ORBELM_PROGRAM "'";
+}
+
+struct Result {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+// A fresh, empty folder per test, removed afterwards.
+class EndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    dir_ =
+        fs::temp_directory_path() / (std::string("orbelm-e2e-") + test->name() +
+                                     "-" + std::to_string(std::rand()));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_ / "work");
+    work_ = dir_ / "work";
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    fs::permissions(work_, fs::perms::owner_all, ignored);
+    fs::remove_all(dir_, ignored);
+  }
+
+  // Runs the program in the work folder with `arguments` (shell words) and
+  // `input` on standard input.
+  Result run(const std::string& arguments, const std::string& input = "") {
+    write_file(dir_ / "stdin", input);
+    const std::string command = "cd '" + work_.string() + "' && " + program() +
+                                " " + arguments +
+                                " <'../stdin' >'../stdout' 2>'../stderr'";
+    const int status = std::system(command.c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1,
+            read_file(dir_ / "stdout"), read_file(dir_ / "stderr")};
+  }
+
+  // The names of the files in the work folder, sorted.
+  std::vector<std::string> files() const {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(work_))
+      names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  std::string element_file(const std::string& name) const {
+    return read_file(work_ / name);
+  }
+
+  fs::path dir_;
+  fs::path work_;
+};
+
+using Names = std::vector<std::string>;
+
+std::string mixed_input(std::string_view line_end) {
+  std::string text;
+  for (const std::string& line :
+       {std::string("Des'n     H     G   Epoch"), std::string(),
+        testing::minor_planet_example(), std::string("----------"),
+        testing::comet_example(), std::string()}) {
+    text += line;
+    text += line_end;
+  }
+  return text;
+}
+
+TEST_F(EndToEnd, WorkedExamplesInAMixedFile) {
+  write_file(work_ / "in.txt", mixed_input("\n"));
+  const Result r = run("in.txt");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "K05A00A.elm\n0099P.elm\n");
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(files(), (Names{"0099P.elm", "K05A00A.elm", "in.txt"}));
+  EXPECT_EQ(element_file("K05A00A.elm"),
+            testing::MINOR_PLANET_EXAMPLE_ELEMENTS);
+  EXPECT_EQ(element_file("0099P.elm"), testing::COMET_EXAMPLE_ELEMENTS);
+}
+
+TEST_F(EndToEnd, CarriageReturnLineEndsReadTheSame) {
+  write_file(work_ / "in.txt", mixed_input("\r\n"));
+  const Result r = run("in.txt");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "K05A00A.elm\n0099P.elm\n");
+  EXPECT_EQ(element_file("K05A00A.elm"),
+            testing::MINOR_PLANET_EXAMPLE_ELEMENTS);
+  EXPECT_EQ(element_file("0099P.elm"), testing::COMET_EXAMPLE_ELEMENTS);
+}
+
+TEST_F(EndToEnd, LastLineWithoutNewline) {
+  write_file(work_ / "in.txt", testing::comet_example());
+  EXPECT_EQ(run("in.txt").out, "0099P.elm\n");
+  EXPECT_EQ(element_file("0099P.elm"), testing::COMET_EXAMPLE_ELEMENTS);
+}
+
+TEST_F(EndToEnd, PromptAsksForTheFileName) {
+  write_file(work_ / "in.txt", testing::comet_example() + "\n");
+  const Result r = run("", "  in.txt\n");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "input_file = 0099P.elm\n");
+}
+
+TEST_F(EndToEnd, InputEndsBeforeAFileNameIsTyped) {
+  const Result r = run("", " \n");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "input_file = \n");
+  EXPECT_EQ(r.err, "orbelm: no input file name given\n");
+  EXPECT_EQ(files(), Names{});
+}
+
+TEST_F(EndToEnd, LongInputFileNames) {
+  const std::string name(200, 'n');
+  write_file(work_ / name, testing::comet_example() + "\n");
+  EXPECT_EQ(run(name).out, "0099P.elm\n");
+  fs::remove(work_ / "0099P.elm");
+  EXPECT_EQ(run("", name + "\n").out, "input_file = 0099P.elm\n");
+}
+
+TEST_F(EndToEnd, InputThatCannotBeOpened) {
+  const Result missing = run("missing.txt");
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_EQ(missing.out, "missing.txt  file not open\n");
+  fs::create_directory(work_ / "folder");
+  const Result folder = run("folder");
+  EXPECT_EQ(folder.status, 1);
+  EXPECT_EQ(folder.out, "folder  file not open\n");
+  EXPECT_EQ(files(), Names{"folder"});
+}
+
+TEST_F(EndToEnd, NothingToConvert) {
+  write_file(work_ / "empty.txt", "");
+  write_file(work_ / "foreign.txt", "\n\nDes'n  H\n0001C\n    AK18V030\n");
+  for (const char* input : {"empty.txt", "foreign.txt"}) {
+    const Result r = run(input);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "");
+  }
+  EXPECT_EQ(files(), (Names{"empty.txt", "foreign.txt"}));
+}
+
+TEST_F(EndToEnd, LaterRecordWithTheSameDesignationWins) {
+  std::string later = testing::comet_example();
+  testing::put(later, 82, "20100723");
+  write_file(work_ / "in.txt", testing::comet_example() + "\n" + later + "\n");
+  EXPECT_EQ(run("in.txt").out, "0099P.elm\n0099P.elm\n");
+  EXPECT_EQ(element_file("0099P.elm"),
+            testing::COMET_EXAMPLE_WITH_EPOCH_ELEMENTS);
+}
+
+TEST_F(EndToEnd, DesignationsThatAreNotFileNamesAreReportedAndSkipped) {
+  std::string path = testing::minor_planet_example();
+  path.replace(0, 7, "K/../..");
+  std::string long_name = testing::minor_planet_example();
+  long_name.replace(0, 12, "K05A00A00000");  // the token runs on to column 13
+  write_file(work_ / "in.txt",
+             path + "\n" + long_name + "\n" + testing::comet_example() + "\n");
+  const Result r = run("in.txt");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "0099P.elm\n");
+  EXPECT_EQ(r.err,
+            "orbelm: line 1: designation \"K/../..\" holds \"/\" or \"\\\", "
+            "which would name a path; record not converted\n"
+            "orbelm: line 2: designation \"K05A00A000004\" is longer than 11 "
+            "characters; record not converted\n");
+  EXPECT_EQ(files(), (Names{"0099P.elm", "in.txt"}));
+  EXPECT_EQ(element_file("0099P.elm"), testing::COMET_EXAMPLE_ELEMENTS);
+}
+
+TEST_F(EndToEnd, ElementFileThatCannotBeOpenedStopsTheRun) {
+  fs::create_directory(work_ / "K05A00A.elm");
+  write_file(work_ / "in.txt", testing::comet_example() + "\n" +
+                                   testing::minor_planet_example() + "\n" +
+                                   testing::comet_example() + "X\n");
+  const Result r = run("in.txt");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "0099P.elm\nK05A00A.elm\nK05A00A.elm  file not open\n");
+  EXPECT_EQ(element_file("0099P.elm"), testing::COMET_EXAMPLE_ELEMENTS);
+}
+
+TEST_F(EndToEnd, ElementFileThatCannotBeWrittenIsRemoved) {
+  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full here";
+  fs::create_symlink("/dev/full", work_ / "0099P.elm");
+  write_file(work_ / "in.txt", testing::comet_example() + "\n" +
+                                   testing::minor_planet_example() + "\n");
+  const Result r = run("in.txt");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "0099P.elm\n0099P.elm  file not written\n");
+  EXPECT_EQ(files(), Names{"in.txt"});
+}
+
+TEST_F(EndToEnd, FailedConsoleWriteIsAFailure) {
+  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full here";
+  write_file(work_ / "in.txt", testing::comet_example() + "\n");
+  const std::string command = "cd '" + work_.string() + "' && " + program() +
+                              " in.txt >/dev/full 2>/dev/null";
+  const int status = std::system(command.c_str());
+  EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 1);
+}
+
+TEST_F(EndToEnd, HelpAndVersion) {
+  for (const char* option : {"-h", "--help"}) {
+    const Result r = run(option);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.rfind("Usage: orbelm [INPUT_FILE]\n", 0), 0u) << r.out;
+  }
+  const Result version = run("--version");
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, "orbelm " ORBELM_VERSION "\n");
+  EXPECT_EQ(files(), Names{});
+}
+
+}  // namespace
+}  // namespace orbelm
