@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "sample_records.hpp"
 
 namespace fs = std::filesystem;
@@ -49,7 +51,7 @@ class EndToEnd : public ::testing::Test {
     const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
     dir_ =
         fs::temp_directory_path() / (std::string("orbelm-e2e-") + test->name() +
-                                     "-" + std::to_string(std::rand()));
+                                     "-" + std::to_string(::getpid()));
     fs::remove_all(dir_);
     fs::create_directories(dir_ / "work");
     work_ = dir_ / "work";
