@@ -213,12 +213,6 @@ int finish(int status) {
   return status;
 }
 
-int report_stdout_failure() {
-  std::fprintf(stderr, "orbelm: cannot write to standard output: %s\n",
-               std::strerror(errno));
-  return EXIT_FAILURE_STATUS;
-}
-
 // The file name typed at the prompt: one white-space-delimited token of any
 // length. False when standard input ends before a token begins.
 bool prompt_for_input_name(std::string& name) {
@@ -265,7 +259,7 @@ struct RunState {
 Step finish_record(const ConvertedLine& converted, RunState& state) {
   const std::string_view name{converted.file_name, converted.file_name_size};
   if (!write_stdout(name) || !write_stdout("\n")) {
-    state.stop_status = report_stdout_failure();
+    state.stop_status = EXIT_FAILURE_STATUS;  // finish() reports it
     return Step::Stop;
   }
   switch (platform::write_text_file(converted.file_name, converted.element_line,
