@@ -72,7 +72,7 @@ TEST(FixedRounding, IntegerDigitsPastSeventeenPrintZeros) {
   ExpectFixed(0x1p64, 0, 0, "18446744073709552000");  // 18446744073709551616
   ExpectFixed(1e23, 0, 0, "99999999999999992000000");  // 99999999999999991611392
   const double max = std::numeric_limits<double>::max();
-  ExpectFixed(max, 0, 0, "17976931348623157" + std::string(292, '0'));
+  ExpectFixed(max, 0, 0, std::string("17976931348623157").append(292, '0'));
   EXPECT_EQ(Fixed(-max, 0, orbelm::FIXED_MAX_PRECISION).size(), orbelm::FIXED_MAX_CHARS);
 }
 
@@ -81,7 +81,7 @@ TEST(FixedRounding, CarryWidensTheField) {
   ExpectFixed(9.96, 3, 1, "10.0");
   ExpectFixed(-99.5, 3, 0, "-100");
   // 9.99999999999999997690...e97: the carry runs through all 17 digits.
-  ExpectFixed(1e98, 0, 0, "1" + std::string(98, '0'));
+  ExpectFixed(1e98, 0, 0, std::string("1").append(98, '0'));
 }
 
 TEST(FixedRounding, NegativeRoundingToZeroKeepsSign) {
@@ -215,7 +215,7 @@ std::string ReferenceFixed(double value, const Exact& exact, int width, int prec
   std::string s17 = exact.lead.substr(0, 17);
   int exp10 = exact.exp10;
   if (!exact.lead.empty() && exact.lead[17] >= '5' && !Increment(s17)) {
-    s17 = "1" + std::string(16, '0');
+    s17 = std::string("1").append(16, '0');
     ++exp10;
   }
   const auto digit_at = [&](int place) {
@@ -224,12 +224,12 @@ std::string ReferenceFixed(double value, const Exact& exact, int width, int prec
   };
   std::string kept;
   for (int place = std::max(exp10, 0); place >= -precision; --place) kept += digit_at(place);
-  if (digit_at(-precision - 1) >= '5' && !Increment(kept)) kept.insert(0, "1");
+  if (digit_at(-precision - 1) >= '5' && !Increment(kept)) kept = '1' + kept;
 
   const std::size_t int_digits = kept.size() - static_cast<std::size_t>(precision);
   std::string text = std::signbit(value) ? "-" : "";
   text += kept.substr(0, int_digits);
-  if (precision > 0) text += "." + kept.substr(int_digits);
+  if (precision > 0) text.append(".").append(kept, int_digits);
   const auto field = static_cast<std::size_t>(width);
   return text.size() < field ? std::string(field - text.size(), ' ') + text : text;
 }
@@ -275,7 +275,7 @@ TEST(FixedReference, ReferenceAgreesWithHandCheckedRows) {
   EXPECT_EQ(ref(1514.05, 8, 1), "  1514.1");
   EXPECT_EQ(ref(1.0 + 0x1p-17, 0, 16), "1.0000076293945313");
   EXPECT_EQ(ref(6.070018321309574, 0, 16), "6.0700183213095737");
-  EXPECT_EQ(ref(1e98, 0, 0), "1" + std::string(98, '0'));
+  EXPECT_EQ(ref(1e98, 0, 0), std::string("1").append(98, '0'));
   EXPECT_EQ(ref(-std::numeric_limits<double>::denorm_min(), 0, 2), "-0.00");
   EXPECT_EQ(ref(0.1, 0, 20), "0.10000000000000001000");
 }
