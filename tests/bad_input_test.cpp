@@ -84,14 +84,18 @@ class BadInput : public testing::ProgramRun {
   }
 
   // The prefix that runs the program without the power to ignore file
-  // permissions, or "" when the tests already run without it. Empty
-  // optional: running as root and no way to drop it here.
+  // permissions: "" when the tests already run without it, else setpriv to
+  // the user nobody. Empty optional when running as root and nobody cannot
+  // run the program here (no setpriv, no such user, or a build folder that
+  // nobody may enter).
   static std::optional<std::string> unprivileged() {
     if (::geteuid() != 0) return "";
-    if (std::system("command -v setpriv >/dev/null && id nobody >/dev/null "
-                    "2>&1") != 0)
-      return std::nullopt;
-    return "setpriv --reuid=nobody --regid=$(id -g nobody) --clear-groups ";
+    const std::string prefix =
+        "setpriv --reuid=nobody --regid=$(id -g nobody) --clear-groups ";
+    const std::string probe =
+        prefix + testing::program() + " --version >/dev/null 2>&1";
+    if (std::system(probe.c_str()) != 0) return std::nullopt;
+    return prefix;
   }
 };
 
@@ -259,7 +263,7 @@ TEST_F(BadInput, DesignationsThatArePathsNeverLeaveTheFolder) {
 
 TEST_F(BadInput, UnreadableInputFile) {
   const std::optional<std::string> as_user = unprivileged();
-  if (!as_user) GTEST_SKIP() << "running as root without setpriv or nobody";
+  if (!as_user) GTEST_SKIP() << "root, and the program cannot run as nobody";
   write_file(work_ / "in.txt", comet_example() + "\n");
   fs::permissions(work_ / "in.txt", fs::perms::none);
   const Result r = run("in.txt", "", *as_user);
@@ -270,7 +274,7 @@ TEST_F(BadInput, UnreadableInputFile) {
 
 TEST_F(BadInput, ReadOnlyOutputFolder) {
   const std::optional<std::string> as_user = unprivileged();
-  if (!as_user) GTEST_SKIP() << "running as root without setpriv or nobody";
+  if (!as_user) GTEST_SKIP() << "root, and the program cannot run as nobody";
   write_file(work_ / "in.txt",
              comet_example() + "\n" + minor_planet_example() + "\n");
   fs::permissions(work_, fs::perms::owner_read | fs::perms::owner_exec |
