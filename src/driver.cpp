@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -227,24 +228,53 @@ bool prompt_for_input_name(std::string& name) {
   return !name.empty();
 }
 
-// A designation for a diagnostic line: printable ASCII as it is, other
-// bytes as \xHH, so a crafted record cannot drive the terminal.
-void print_escaped(std::FILE* stream, std::string_view text) {
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte >= 0x20 && byte < 0x7f)
-      std::fputc(byte, stream);
-    else
-      std::fprintf(stream, "\\x%02X", byte);
+// Longest part of a rejected designation that its diagnostic shows: a
+// piece of a runaway line can make a token of 249 characters.
+constexpr std::size_t MAX_SHOWN_DESIGNATION = 40;
+
+// A diagnostic line in a fixed buffer, written whole with one call
+// (standard error is unbuffered).
+struct Diagnostic {
+  char text[256];
+  std::size_t size = 0;
+
+  void append(std::string_view part) {
+    const std::size_t room = sizeof text - size;
+    const std::size_t count = std::min(part.size(), room);
+    std::memcpy(text + size, part.data(), count);
+    size += count;
   }
-}
+  // Printable ASCII as it is, other bytes as \xHH, so a crafted record
+  // cannot drive the terminal.
+  void append_escaped(std::string_view part) {
+    static constexpr char HEX[] = "0123456789ABCDEF";
+    for (const char c : part.substr(0, MAX_SHOWN_DESIGNATION)) {
+      const auto byte = static_cast<unsigned char>(c);
+      if (byte >= 0x20 && byte < 0x7f) {
+        append({&c, 1});
+      } else {
+        const char escaped[] = {'\\', 'x', HEX[byte >> 4], HEX[byte & 0xF]};
+        append({escaped, sizeof escaped});
+      }
+    }
+    if (part.size() > MAX_SHOWN_DESIGNATION) append("...");
+  }
+};
 
 void report_rejected(std::size_t line_number, std::string_view designation) {
-  std::fprintf(stderr, "orbelm: line %zu: designation \"", line_number);
-  print_escaped(stderr, designation);
-  const std::string_view problem = designation_problem(designation);
-  std::fprintf(stderr, "\" %.*s; record not converted\n",
-               static_cast<int>(problem.size()), problem.data());
+  char number[24];
+  const auto [end, error] =
+      std::to_chars(number, number + sizeof number, line_number);
+  (void)error;
+  Diagnostic message;
+  message.append("orbelm: line ");
+  message.append({number, static_cast<std::size_t>(end - number)});
+  message.append(": designation \"");
+  message.append_escaped(designation);
+  message.append("\" ");
+  message.append(designation_problem(designation));
+  message.append("; record not converted\n");
+  std::fwrite(message.text, 1, message.size, stderr);
 }
 
 // The outcome of one record for the run: go on, or stop with a status.

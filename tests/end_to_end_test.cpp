@@ -206,6 +206,19 @@ TEST_F(EndToEnd, DesignationsThatAreNotFileNamesAreReportedAndSkipped) {
   EXPECT_EQ(element_file("0099P.elm"), testing::COMET_EXAMPLE_ELEMENTS);
 }
 
+TEST_F(EndToEnd, DiagnosticsEscapeAndShortenDesignations) {
+  // A token of 60 characters that starts with an escape sequence; the
+  // diagnostic shows its first 40 (K, ESC, "[2J" and 35 nines).
+  write_file(work_ / "in.txt", "K\x1b[2J" + std::string(54, '9') + " 3.34\n");
+  const Result r = run("in.txt");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "orbelm: line 1: designation \"K\\x1B[2J" +
+                       std::string(35, '9') +
+                       "...\" is longer than 11 characters; record not "
+                       "converted\n");
+}
+
 TEST_F(EndToEnd, ElementFileThatCannotBeOpenedStopsTheRun) {
   fs::create_directory(work_ / "K05A00A.elm");
   write_file(work_ / "in.txt", testing::comet_example() + "\n" +
