@@ -15,15 +15,6 @@
 namespace orbelm {
 namespace {
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
-// The white space that ends a designation token (C's isspace in the "C"
-// locale; a NUL byte has been read as a blank before this).
-bool is_space(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' ||
-         c == '\f';
-}
-
 char kind_flag(RecordKind kind) {
   return kind == RecordKind::MinorPlanet ? '0' : '1';
 }
@@ -74,8 +65,8 @@ LineClass classify_line(std::string_view line) {
   const char c5 = column_char(line, 5);
   if (c1 == 'J' || c1 == 'K') return {true, RecordKind::MinorPlanet, 1};
   if (c1 == '~' || c1 == '_') return {true, RecordKind::MinorPlanet, 1};
-  if (is_digit(c5)) return {true, RecordKind::MinorPlanet, 1};
-  if (is_digit(c1)) {
+  if (is_decimal_digit(c5)) return {true, RecordKind::MinorPlanet, 1};
+  if (is_decimal_digit(c1)) {
     if (c5 == 'P' || c5 == 'D') return {true, RecordKind::Comet, 1};
     return SKIP;
   }
@@ -87,9 +78,9 @@ LineClass classify_line(std::string_view line) {
 std::string_view designation_token(std::string_view line, int column) {
   std::size_t begin = static_cast<std::size_t>(column - 1);
   if (begin >= line.size()) return {};
-  while (begin < line.size() && is_space(line[begin])) ++begin;
+  while (begin < line.size() && is_white_space(line[begin])) ++begin;
   std::size_t end = begin;
-  while (end < line.size() && !is_space(line[end])) ++end;
+  while (end < line.size() && !is_white_space(line[end])) ++end;
   return line.substr(begin, end - begin);
 }
 
@@ -220,8 +211,8 @@ bool prompt_for_input_name(std::string& name) {
   write_stdout("input_file = ");
   std::fflush(stdout);
   int c = std::getchar();
-  while (c != EOF && is_space(static_cast<char>(c))) c = std::getchar();
-  while (c != EOF && !is_space(static_cast<char>(c))) {
+  while (c != EOF && is_white_space(static_cast<char>(c))) c = std::getchar();
+  while (c != EOF && !is_white_space(static_cast<char>(c))) {
     name.push_back(static_cast<char>(c));
     c = std::getchar();
   }
