@@ -117,6 +117,23 @@ TEST_F(EndToEnd, WorkedExamplesInAMixedFile) {
   EXPECT_EQ(element_file("0099P.elm"), testing::COMET_EXAMPLE_ELEMENTS);
 }
 
+TEST_F(EndToEnd, SampleInputGivesTheExpectedFiles) {
+  // examples/expected holds the console output and element files of the
+  // sample run, worked out by the independent model of tests/model.
+  const fs::path examples = ORBELM_EXAMPLES;
+  const Result r = run(
+      std::string("'").append((examples / "sample.txt").string()).append("'"));
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, read_file(examples / "expected" / "console.txt"));
+  for (const auto& entry : fs::directory_iterator(examples / "expected")) {
+    const std::string name = entry.path().filename().string();
+    if (name != "console.txt") {
+      EXPECT_EQ(element_file(name), read_file(entry.path())) << name;
+    }
+  }
+  EXPECT_EQ(files().size(), 17u);
+}
+
 TEST_F(EndToEnd, CarriageReturnLineEndsReadTheSame) {
   write_file(work_ / "in.txt", mixed_input("\r\n"));
   const Result r = run("in.txt");
