@@ -27,13 +27,47 @@ char kind_flag(RecordKind kind) {
   return kind == RecordKind::MinorPlanet ? '0' : '1';
 }
 
-// Why a designation cannot name an element file, or "" when it can.
+char upper_ascii(char c) {
+  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+// Whether Windows reads the name as a device whatever extension follows
+// (compared without regard to case), so that "NUL.elm" would swallow the
+// element line and "CON.elm" write it to the console.
+bool is_windows_device_name(std::string_view name) {
+  char upper[8] = {};
+  if (name.size() >= sizeof upper) return false;
+  std::transform(name.begin(), name.end(), upper, upper_ascii);
+  const std::string_view word(upper, name.size());
+  for (const std::string_view device :
+       {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"})
+    if (word == device) return true;
+  return word.size() == 4 &&
+         (word.starts_with("COM") || word.starts_with("LPT")) &&
+         is_digit(word[3]);
+}
+
+// Bytes that no Windows file name holds: control characters, and the
+// characters that Windows reads as a drive or stream (":"), a wildcard or a
+// redirection.
+bool has_windows_reserved_byte(std::string_view name) {
+  return std::any_of(name.begin(), name.end(), [](char c) {
+    return static_cast<unsigned char>(c) < 0x20 ||
+           std::string_view("<>:\"|?*").find(c) != std::string_view::npos;
+  });
+}
+
+// Why a designation cannot name an element file, or "" when it can. The
+// rules are those of the strictest platform, Windows, on every platform, so
+// that every build converts the same records.
 std::string_view designation_problem(std::string_view designation) {
   if (designation.size() > MAX_DESIGNATION)
     return "is longer than 11 characters";
-  if (designation.find_first_of(std::string_view("/\\\0", 3)) !=
-      std::string_view::npos)
+  if (designation.find_first_of("/\\") != std::string_view::npos)
     return "holds \"/\" or \"\\\", which would name a path";
+  if (has_windows_reserved_byte(designation))
+    return "holds a character that a Windows file name cannot hold";
+  if (is_windows_device_name(designation)) return "is a Windows device name";
   return {};
 }
 

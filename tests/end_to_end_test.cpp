@@ -231,6 +231,26 @@ TEST_F(EndToEnd, DesignationsThatAreNotFileNamesAreReportedAndSkipped) {
   EXPECT_EQ(element_file("0099P.elm"), testing::COMET_EXAMPLE_ELEMENTS);
 }
 
+// "NUL.elm" names the null device on Windows and "C:12345.elm" a file in
+// another folder (drive C's current one); both builds skip such records.
+TEST_F(EndToEnd, DesignationsThatWindowsCannotNameAreSkippedOnEveryPlatform) {
+  std::string device = testing::minor_planet_example();
+  device.replace(0, 7, "NUL 1  ");
+  std::string drive = testing::minor_planet_example();
+  drive.replace(0, 7, "C:12345");
+  write_file(work_ / "in.txt",
+             device + "\n" + drive + "\n" + testing::comet_example() + "\n");
+  const Result r = run("in.txt");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "0099P.elm\n");
+  EXPECT_EQ(r.err,
+            "orbelm: line 1: designation \"NUL\" is a Windows device name; "
+            "record not converted\n"
+            "orbelm: line 2: designation \"C:12345\" holds a character that a "
+            "Windows file name cannot hold; record not converted\n");
+  EXPECT_EQ(files(), (Names{"0099P.elm", "in.txt"}));
+}
+
 TEST_F(EndToEnd, ElementFileThatCannotBeOpenedStopsTheRun) {
   fs::create_directory(work_ / "K05A00A.elm");
   write_file(work_ / "in.txt", testing::comet_example() + "\n" +
