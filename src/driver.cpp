@@ -19,14 +19,16 @@ char kind_flag(RecordKind kind) {
   return kind == RecordKind::MinorPlanet ? '0' : '1';
 }
 
-// Why a designation cannot name an element file, or "" when it can.
+// Why a designation cannot name an element file, or "" when it can: a
+// path (on every platform), or a name that this platform takes for
+// something other than a file in the current folder.
 std::string_view designation_problem(std::string_view designation) {
   if (designation.size() > MAX_DESIGNATION)
     return "is longer than 11 characters";
   if (designation.find_first_of(std::string_view("/\\\0", 3)) !=
       std::string_view::npos)
     return "holds \"/\" or \"\\\", which would name a path";
-  return {};
+  return platform::file_name_problem(designation);
 }
 
 // Appends the fields of an element line to a fixed buffer that holds the
