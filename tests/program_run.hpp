@@ -3,7 +3,9 @@
 //
 // ORBELM_TEST_PROGRAM, when set, is the command that runs the program (for
 // example a Windows build under an emulator); otherwise the program built
-// with the tests runs.
+// with the tests runs. ORBELM_TEST_PLATFORM=windows says that the program is
+// a Windows build, whose lines end in CR LF on the console and in the
+// element files (text mode).
 #ifndef ORBELM_TESTS_PROGRAM_RUN_HPP
 #define ORBELM_TESTS_PROGRAM_RUN_HPP
 
@@ -34,6 +36,28 @@ inline std::string read_file(const fs::path& path) {
 inline void write_file(const fs::path& path, std::string_view text) {
   std::ofstream(path, std::ios::binary)
       .write(text.data(), static_cast<std::streamsize>(text.size()));
+}
+
+inline bool windows_program() {
+  const char* platform = std::getenv("ORBELM_TEST_PLATFORM");
+  return platform != nullptr && std::string_view(platform) == "windows";
+}
+
+// The program's output with LF line ends, so that one set of expectations
+// serves both builds. From a Windows build every LF must follow a CR; only
+// that CR is dropped, so a doubled or stray CR still fails the comparison.
+inline std::string with_lf_line_ends(std::string text) {
+  if (!windows_program()) return text;
+  std::string lf;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const bool crlf =
+        text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n';
+    if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r'))
+      ADD_FAILURE() << "a line ends in a bare LF: "
+                    << ::testing::PrintToString(text);
+    if (!crlf) lf += text[i];
+  }
+  return lf;
 }
 
 inline std::string program() {
@@ -79,7 +103,8 @@ class ProgramRun : public ::testing::Test {
                                 " <'../stdin' >'../stdout' 2>'../stderr'";
     const int status = std::system(command.c_str());
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1,
-            read_file(dir_ / "stdout"), read_file(dir_ / "stderr")};
+            with_lf_line_ends(read_file(dir_ / "stdout")),
+            with_lf_line_ends(read_file(dir_ / "stderr"))};
   }
 
   // The names of the entries of `folder`, sorted.
@@ -105,7 +130,7 @@ class ProgramRun : public ::testing::Test {
   }
 
   std::string element_file(const std::string& name) const {
-    return read_file(work_ / name);
+    return with_lf_line_ends(read_file(work_ / name));
   }
 
   fs::path dir_;
