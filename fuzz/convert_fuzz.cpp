@@ -69,7 +69,12 @@ std::vector<Piece> model_pieces(std::string_view input) {
   return pieces;
 }
 
-bool is_blank(char c) { return std::strchr(" \t\n\r\v\f", c) != nullptr; }
+// strchr would also find a NUL byte (the terminator); find does not.
+bool is_one_of(char c, std::string_view set) {
+  return set.find(c) != std::string_view::npos;
+}
+
+bool is_blank(char c) { return is_one_of(c, " \t\n\r\v\f"); }
 
 // What a line is, modelled on the classification table: the kind and the
 // designation, or an empty designation for a line that is skipped.
@@ -95,7 +100,7 @@ ModelRecord model_record(std::string_view line) {
   const bool d1 = c1 >= '0' && c1 <= '9';
   const bool d5 = c5 >= '0' && c5 <= '9';
   if (line.empty()) return {};
-  if (std::strchr("JK~_", c1) != nullptr || d5)
+  if (is_one_of(c1, "JK~_") || d5)
     return {RecordKind::MinorPlanet, model_token(line, 0)};
   if (d1) {
     if (c5 == 'P' || c5 == 'D')
