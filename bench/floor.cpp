@@ -30,7 +30,7 @@ constexpr std::size_t BLOCK = 1 << 16;
 constexpr std::size_t MAX_NAME = 64;
 
 bool write_file(const char* name) {
-  const int descriptor = ::open(name, O_WRONLY | O_CREAT | O_TRUNC, 0666);
+  const int descriptor = ::open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (descriptor < 0) return false;
   const std::size_t size = sizeof ELEMENT_LINE - 1;
   const bool written = ::write(descriptor, ELEMENT_LINE, size) ==
@@ -80,7 +80,7 @@ int main(int argc, char** argv) {
     std::fputs("usage: orbelm_floor INPUT_FILE\n", stderr);
     return 2;
   }
-  const int input = ::open(argv[1], O_RDONLY);
+  const int input = ::open(argv[1], O_RDONLY | O_CLOEXEC);
   if (input < 0) {
     std::fprintf(stderr, "orbelm_floor: cannot open %s\n", argv[1]);
     return 1;
