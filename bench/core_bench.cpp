@@ -65,8 +65,7 @@ std::vector<ElementRecord> records(const std::vector<std::string>& lines,
 }
 
 template <typename Item, typename Body>
-void cycle(benchmark::State& state, const std::vector<Item>& items,
-           Body body) {
+void cycle(benchmark::State& state, const std::vector<Item>& items, Body body) {
   std::size_t i = 0;
   for (auto _ : state) {
     body(items[i]);
@@ -77,7 +76,8 @@ void cycle(benchmark::State& state, const std::vector<Item>& items,
 
 void BM_ConvertMinorPlanet(benchmark::State& state) {
   cycle(state, samples().minor_planets, [](const std::string& line) {
-    ElementRecord r = convert_minor_planet(line, std::string_view(line).substr(0, 7));
+    ElementRecord r =
+        convert_minor_planet(line, std::string_view(line).substr(0, 7));
     benchmark::DoNotOptimize(r);
   });
 }

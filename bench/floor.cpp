@@ -19,7 +19,7 @@
 
 namespace {
 
-// A minor-planet element line is 171 characters with its newline; the
+// A minor-planet element line is 146 characters with its newline; the
 // content does not matter to the file system, only the length.
 constexpr char ELEMENT_LINE[] =
     " Ceres         000010 2461600.033724   2.54642314 0.0794013 0.1847920 "
@@ -30,11 +30,12 @@ constexpr std::size_t BLOCK = 1 << 16;
 constexpr std::size_t MAX_NAME = 64;
 
 bool write_file(const char* name) {
-  const int descriptor = ::open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  const int descriptor =
+      ::open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (descriptor < 0) return false;
   const std::size_t size = sizeof ELEMENT_LINE - 1;
-  const bool written = ::write(descriptor, ELEMENT_LINE, size) ==
-                       static_cast<ssize_t>(size);
+  const bool written =
+      ::write(descriptor, ELEMENT_LINE, size) == static_cast<ssize_t>(size);
   return ::close(descriptor) == 0 && written;
 }
 
@@ -61,8 +62,8 @@ int convert(int input) {
     for (;;) {
       const void* newline = std::memchr(buffer + begin, '\n', size - begin);
       if (newline == nullptr) break;
-      const auto end = static_cast<std::size_t>(
-          static_cast<const char*>(newline) - buffer);
+      const auto end =
+          static_cast<std::size_t>(static_cast<const char*>(newline) - buffer);
       if (!process_line({buffer + begin, end - begin})) return 1;
       begin = end + 1;
     }
