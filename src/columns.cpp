@@ -8,22 +8,13 @@
 namespace orbelm {
 namespace {
 
-// The white-space set of C's isspace in the "C" locale, fixed here so that
-// no locale setting can change how a field is read.
-bool is_space(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' ||
-         c == '\f';
-}
-
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
 std::size_t skip_space(std::string_view text, std::size_t at) {
-  while (at < text.size() && is_space(text[at])) ++at;
+  while (at < text.size() && is_white_space(text[at])) ++at;
   return at;
 }
 
 std::size_t skip_digits(std::string_view text, std::size_t at) {
-  while (at < text.size() && is_digit(text[at])) ++at;
+  while (at < text.size() && is_decimal_digit(text[at])) ++at;
   return at;
 }
 
@@ -126,7 +117,7 @@ int read_int(std::string_view field) {
   }
   constexpr long long LIMIT = std::numeric_limits<int>::max();
   long long magnitude = 0;
-  for (; at < field.size() && is_digit(field[at]); ++at) {
+  for (; at < field.size() && is_decimal_digit(field[at]); ++at) {
     magnitude = std::min(magnitude * 10 + (field[at] - '0'), LIMIT + 1);
   }
   const long long value = negative ? -magnitude : magnitude;

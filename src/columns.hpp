@@ -13,6 +13,17 @@
 
 namespace orbelm {
 
+// White space as C's isspace has it in the "C" locale: blank, tab,
+// newline, carriage return, vertical tab, form feed. Fixed here so that no
+// locale setting changes how a line is read.
+constexpr bool is_white_space(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' ||
+         c == '\f';
+}
+
+// A decimal digit, "0" to "9" only.
+constexpr bool is_decimal_digit(char c) { return c >= '0' && c <= '9'; }
+
 // The characters of columns first..last (1-based, inclusive) that lie on
 // the line; shorter than the field, or empty, where the line ends early.
 // Example: columns(" 3.34  0.12", 2, 5) is "3.34"; columns("abc", 2, 9)

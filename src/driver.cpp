@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,27 +16,20 @@
 namespace orbelm {
 namespace {
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
-// The white space that ends a designation token (C's isspace in the "C"
-// locale; a NUL byte has been read as a blank before this).
-bool is_space(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' ||
-         c == '\f';
-}
-
 char kind_flag(RecordKind kind) {
   return kind == RecordKind::MinorPlanet ? '0' : '1';
 }
 
-// Why a designation cannot name an element file, or "" when it can.
+// Why a designation cannot name an element file, or "" when it can: a
+// path (on every platform), or a name that this platform takes for
+// something other than a file in the current folder.
 std::string_view designation_problem(std::string_view designation) {
   if (designation.size() > MAX_DESIGNATION)
     return "is longer than 11 characters";
   if (designation.find_first_of(std::string_view("/\\\0", 3)) !=
       std::string_view::npos)
     return "holds \"/\" or \"\\\", which would name a path";
-  return {};
+  return platform::file_name_problem(designation);
 }
 
 // Appends the fields of an element line to a fixed buffer that holds the
@@ -74,8 +68,8 @@ LineClass classify_line(std::string_view line) {
   const char c5 = column_char(line, 5);
   if (c1 == 'J' || c1 == 'K') return {true, RecordKind::MinorPlanet, 1};
   if (c1 == '~' || c1 == '_') return {true, RecordKind::MinorPlanet, 1};
-  if (is_digit(c5)) return {true, RecordKind::MinorPlanet, 1};
-  if (is_digit(c1)) {
+  if (is_decimal_digit(c5)) return {true, RecordKind::MinorPlanet, 1};
+  if (is_decimal_digit(c1)) {
     if (c5 == 'P' || c5 == 'D') return {true, RecordKind::Comet, 1};
     return SKIP;
   }
@@ -87,9 +81,9 @@ LineClass classify_line(std::string_view line) {
 std::string_view designation_token(std::string_view line, int column) {
   std::size_t begin = static_cast<std::size_t>(column - 1);
   if (begin >= line.size()) return {};
-  while (begin < line.size() && is_space(line[begin])) ++begin;
+  while (begin < line.size() && is_white_space(line[begin])) ++begin;
   std::size_t end = begin;
-  while (end < line.size() && !is_space(line[end])) ++end;
+  while (end < line.size() && !is_white_space(line[end])) ++end;
   return line.substr(begin, end - begin);
 }
 
@@ -227,32 +221,61 @@ bool prompt_for_input_name(std::string& name) {
   write_stdout("input_file = ");
   std::fflush(stdout);
   int c = std::getchar();
-  while (c != EOF && is_space(static_cast<char>(c))) c = std::getchar();
-  while (c != EOF && !is_space(static_cast<char>(c))) {
+  while (c != EOF && is_white_space(static_cast<char>(c))) c = std::getchar();
+  while (c != EOF && !is_white_space(static_cast<char>(c))) {
     name.push_back(static_cast<char>(c));
     c = std::getchar();
   }
   return !name.empty();
 }
 
-// A designation for a diagnostic line: printable ASCII as it is, other
-// bytes as \xHH, so a crafted record cannot drive the terminal.
-void print_escaped(std::FILE* stream, std::string_view text) {
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte >= 0x20 && byte < 0x7f)
-      std::fputc(byte, stream);
-    else
-      std::fprintf(stream, "\\x%02X", byte);
+// Longest part of a rejected designation that its diagnostic shows: a
+// piece of a runaway line can make a token of 249 characters.
+constexpr std::size_t MAX_SHOWN_DESIGNATION = 40;
+
+// A diagnostic line in a fixed buffer, written whole with one call
+// (standard error is unbuffered).
+struct Diagnostic {
+  char text[256];
+  std::size_t size = 0;
+
+  void append(std::string_view part) {
+    const std::size_t room = sizeof text - size;
+    const std::size_t count = std::min(part.size(), room);
+    std::memcpy(text + size, part.data(), count);
+    size += count;
   }
-}
+  // Printable ASCII as it is, other bytes as \xHH, so a crafted record
+  // cannot drive the terminal.
+  void append_escaped(std::string_view part) {
+    static constexpr char HEX[] = "0123456789ABCDEF";
+    for (const char c : part.substr(0, MAX_SHOWN_DESIGNATION)) {
+      const auto byte = static_cast<unsigned char>(c);
+      if (byte >= 0x20 && byte < 0x7f) {
+        append({&c, 1});
+      } else {
+        const char escaped[] = {'\\', 'x', HEX[byte >> 4], HEX[byte & 0xF]};
+        append({escaped, sizeof escaped});
+      }
+    }
+    if (part.size() > MAX_SHOWN_DESIGNATION) append("...");
+  }
+};
 
 void report_rejected(std::size_t line_number, std::string_view designation) {
-  std::fprintf(stderr, "orbelm: line %zu: designation \"", line_number);
-  print_escaped(stderr, designation);
-  const std::string_view problem = designation_problem(designation);
-  std::fprintf(stderr, "\" %.*s; record not converted\n",
-               static_cast<int>(problem.size()), problem.data());
+  char number[24];
+  const auto [end, error] =
+      std::to_chars(number, number + sizeof number, line_number);
+  (void)error;
+  Diagnostic message;
+  message.append("orbelm: line ");
+  message.append({number, static_cast<std::size_t>(end - number)});
+  message.append(": designation \"");
+  message.append_escaped(designation);
+  message.append("\" ");
+  message.append(designation_problem(designation));
+  message.append("; record not converted\n");
+  std::fwrite(message.text, 1, message.size, stderr);
 }
 
 // The outcome of one record for the run: go on, or stop with a status.

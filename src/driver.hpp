@@ -80,7 +80,9 @@ std::string_view designation_token(std::string_view line, int column);
 
 // Whether a designation may name an element file: at most MAX_DESIGNATION
 // characters and no "/" or "\", so that the file lands in the current
-// folder whatever the input holds.
+// folder whatever the input holds; and a name that this platform takes as
+// a plain file (on Windows: no control character, none of < > : " | ? *,
+// and not a device name such as NUL or COM1).
 bool is_safe_designation(std::string_view designation);
 
 // build_name_field: the 21-character name field. Starts as 20 blanks and

@@ -1,5 +1,6 @@
 #include "platform.hpp"
 
+#include <algorithm>
 #include <cerrno>
 
 #ifdef _WIN32
@@ -46,6 +47,42 @@ WriteStatus write_text_file(const char* name, const char* data,
     return WriteStatus::NotWritten;
   }
   return WriteStatus::Written;
+}
+
+namespace {
+
+char upper_ascii(char c) {
+  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+// Windows reads these names as devices whatever extension follows.
+bool is_device_name(std::string_view name) {
+  char upper[8] = {};
+  if (name.size() >= sizeof upper) return false;
+  std::transform(name.begin(), name.end(), upper, upper_ascii);
+  const std::string_view word(upper, name.size());
+  for (const std::string_view device :
+       {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"})
+    if (word == device) return true;
+  return word.size() == 4 &&
+         (word.starts_with("COM") || word.starts_with("LPT")) &&
+         word[3] >= '0' && word[3] <= '9';
+}
+
+bool has_reserved_byte(std::string_view name) {
+  return std::any_of(name.begin(), name.end(), [](char c) {
+    return static_cast<unsigned char>(c) < 0x20 ||
+           std::string_view("<>:\"|?*").find(c) != std::string_view::npos;
+  });
+}
+
+}  // namespace
+
+std::string_view file_name_problem(std::string_view name) {
+  if (has_reserved_byte(name))
+    return "holds a character that a Windows file name cannot hold";
+  if (is_device_name(name)) return "is a Windows device name";
+  return {};
 }
 
 bool stdout_is_terminal() { return _isatty(1) != 0; }
@@ -105,6 +142,8 @@ WriteStatus write_text_file(const char* name, const char* data,
   }
   return WriteStatus::Written;
 }
+
+std::string_view file_name_problem(std::string_view /*name*/) { return {}; }
 
 bool stdout_is_terminal() { return ::isatty(STDOUT_FILENO) != 0; }
 

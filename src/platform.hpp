@@ -5,6 +5,7 @@
 #define ORBELM_PLATFORM_HPP
 
 #include <cstddef>
+#include <string_view>
 
 namespace orbelm::platform {
 
@@ -31,6 +32,13 @@ enum class WriteStatus { Written, NotOpened, NotWritten };
 // the close fails, the partial file is removed and NotWritten returned.
 WriteStatus write_text_file(const char* name, const char* data,
                             std::size_t size);
+
+// Why `name` (without its ".elm") cannot name a plain file in the current
+// folder on this platform, or "" when it can. On Windows: a control
+// character or one of < > : " | ? * (a drive, a stream, a wildcard), or a
+// device name such as NUL or COM1 in any letter case, which would swallow
+// or misdirect the element line. Elsewhere every name without "/" can.
+std::string_view file_name_problem(std::string_view name);
 
 // Whether standard output is a terminal (then it is flushed per line).
 bool stdout_is_terminal();

@@ -90,6 +90,25 @@ TEST(SafeDesignation, ShortPlainTokensOnly) {
   EXPECT_FALSE(is_safe_designation("/"));
 }
 
+// Windows file names hold no control character and none of < > : " | ? *,
+// and the device names CON, PRN, AUX, NUL, COM0-9, LPT0-9 (any case, with any
+// extension) name devices, not files. Elsewhere they are plain names.
+TEST(SafeDesignation, OnlyNamesThatWindowsTakesAsFilesOnWindows) {
+#ifndef _WIN32
+  EXPECT_TRUE(is_safe_designation("NUL"));
+  EXPECT_TRUE(is_safe_designation("C:12345"));
+  GTEST_SKIP() << "the Windows rules apply to the Windows build";
+#endif
+  for (const char* name :
+       {"C:12345", "K05:A00", "K05A0*A", "K05A0?A", "K<>",    "K\"A",   "K|A",
+        "K05\x01", "K05\x1f", "CON",     "con",     "Prn",    "AUX",    "NUL",
+        "COM1",    "com9",    "LPT0",    "LPT9",    "CONIN$", "CONOUT$"})
+    EXPECT_FALSE(is_safe_designation(name)) << name;
+  for (const char* name : {"CONS", "NULL", "COM", "COM10", "LPTA", "AUX1",
+                           "K05A00A.", "K05+A", "K\xe9"})
+    EXPECT_TRUE(is_safe_designation(name)) << name;
+}
+
 std::string name_field(std::string_view short_name,
                        std::string_view designation, RecordKind kind) {
   char field[NAME_FIELD_WIDTH];
