@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -184,12 +185,19 @@ constexpr const char* USAGE =
 
 // Standard output is flushed per line on a terminal and in large blocks
 // otherwise; the buffer must be set before the first output.
+//
+// The block buffer is passed explicitly: given no buffer, glibc ignores the
+// size and allocates one of the file system's block size (4 KiB). Standard
+// output uses it until the process ends, after run returns, so it is
+// allocated once and never freed. Without memory for it the C library's
+// own buffering stays.
 void set_up_console() {
   platform::report_broken_pipe_as_error();
+  constexpr std::size_t CONSOLE_BLOCK = 1 << 16;
   if (platform::stdout_is_terminal())
     std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
-  else
-    std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
+  else if (char* block = static_cast<char*>(std::malloc(CONSOLE_BLOCK)))
+    std::setvbuf(stdout, block, _IOFBF, CONSOLE_BLOCK);
 }
 
 bool write_stdout(std::string_view text) {

@@ -17,6 +17,16 @@ std::span<char> input_space(LineReader& reader) {
 }
 
 void commit_input(LineReader& reader, std::size_t size) {
+  // A block without carriage returns and NUL bytes needs no normalising and
+  // is taken as it is: under callgrind, the byte loop below was a fifth of
+  // the instructions of a whole run on such input.
+  const char* block = reader.data + reader.end;
+  if (!reader.held_carriage_return &&
+      std::memchr(block, '\r', size) == nullptr &&
+      std::memchr(block, '\0', size) == nullptr) {
+    reader.end += size;
+    return;
+  }
   // The new bytes follow a held carriage return, if any; both are
   // normalised together, compacting in place.
   const std::size_t from = reader.end;

@@ -77,6 +77,21 @@ TEST(LineReader, NulReadsAsBlank) {
             (std::vector<Read>{{"K0 A", true}}));
 }
 
+TEST(LineReader, PlainBlocksBesideBlocksToNormalise) {
+  // Blocks without carriage returns or NUL bytes are taken as they are;
+  // the ones around them must still be normalised, also where a held
+  // carriage return is followed by a plain block.
+  const std::string input = std::string("ab\ncd\n") +
+                            std::string("e\0f\r\n", 5) + "gh\r" + "\nij\n" +
+                            "kl\r" + "mn\n";
+  EXPECT_EQ(read_all(input, 3), (std::vector<Read>{{"ab", true},
+                                                   {"cd", true},
+                                                   {"e f", true},
+                                                   {"gh", true},
+                                                   {"ij", true},
+                                                   {"kl\rmn", true}}));
+}
+
 TEST(LineReader, LongLinesArriveInPiecesOf249Characters) {
   const std::string long_line(249 + 249 + 10, 'x');
   EXPECT_EQ(read_all(long_line + "\nz\n", 100),

@@ -1,0 +1,179 @@
+// The system calls of a run, traced with strace: each element file costs
+// exactly one open, one write and one close, and the input and the console
+// move in large blocks, whatever the number of records. These are the
+// properties that keep a whole run at the cost of creating its files.
+//
+// The test runs the program built with the tests (a command given in
+// ORBELM_TEST_PROGRAM may be another program altogether) and is skipped
+// where strace is missing or cannot trace.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+
+#include "sample_records.hpp"
+
+namespace fs = std::filesystem;
+
+namespace orbelm {
+namespace {
+
+// The block size of input reads and console writes.
+constexpr std::size_t BLOCK = 1 << 16;
+// Enough records that the console output (10 or 12 characters a name)
+// fills more than one block.
+constexpr int RECORDS = 7000;
+
+// One traced call: "openat(AT_FDCWD, \"x.elm\", ...) = 3" and the like,
+// each line perhaps after a process id.
+struct Call {
+  std::string name;
+  std::string arguments;  // the text between the parentheses
+  long result = -1;
+};
+
+bool parse_call(std::string line, Call& call) {
+  if (!line.empty() && std::isdigit(static_cast<unsigned char>(line[0])))
+    line.erase(0, line.find(' ') + 1);
+  // strace pads short calls with blanks before the " = ".
+  const std::size_t open = line.find('(');
+  const std::size_t equals = line.rfind(" = ");
+  if (open == std::string::npos || equals == std::string::npos) return false;
+  const std::size_t close = line.rfind(')', equals);
+  if (close == std::string::npos || close < open) return false;
+  call.name = line.substr(0, open);
+  call.arguments = line.substr(open + 1, close - open - 1);
+  call.result = std::strtol(line.c_str() + equals + 3, nullptr, 10);
+  return true;
+}
+
+long first_argument(const Call& call) {
+  return std::strtol(call.arguments.c_str(), nullptr, 10);
+}
+
+// What the trace shows, per element file and for the console and input.
+struct Counts {
+  std::map<std::string, int> opens, writes, closes;  // by element file
+  int console_writes = 0;
+  long console_bytes = 0;
+  int input_reads = 0;
+};
+
+Counts count_calls(std::istream& trace) {
+  Counts counts;
+  std::map<long, std::string> open_files;  // descriptor to element file
+  long input = -1;
+  std::string line;
+  Call call;
+  while (std::getline(trace, line)) {
+    if (!parse_call(line, call)) continue;
+    const long descriptor = first_argument(call);
+    if (call.name == "openat" &&
+        call.arguments.find("input.txt\"") != std::string::npos) {
+      input = call.result;
+    } else if (call.name == "openat" &&
+               call.arguments.find(".elm\"") != std::string::npos) {
+      const std::size_t quote = call.arguments.find('"');
+      const std::string file = call.arguments.substr(
+          quote + 1, call.arguments.find('"', quote + 1) - quote - 1);
+      ++counts.opens[file];
+      open_files[call.result] = file;
+    } else if (call.name == "write" && descriptor == 1) {
+      ++counts.console_writes;
+      counts.console_bytes += call.result;
+    } else if (call.name == "write" && open_files.count(descriptor)) {
+      ++counts.writes[open_files[descriptor]];
+    } else if (call.name == "close" && open_files.count(descriptor)) {
+      ++counts.closes[open_files.at(descriptor)];
+      open_files.erase(descriptor);
+    } else if (call.name == "read" && descriptor == input) {
+      ++counts.input_reads;
+    }
+  }
+  return counts;
+}
+
+std::string numbered_record(int number) {
+  std::string line = testing::minor_planet_example();
+  char designation[8];
+  std::snprintf(designation, sizeof designation, "%05d  ", number);
+  return testing::put(line, 1, designation) + "\n";
+}
+
+class SystemCalls : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (std::system("strace -V >/dev/null 2>&1") != 0)
+      GTEST_SKIP() << "strace is not installed";
+    dir_ = fs::temp_directory_path() /
+           ("orbelm-syscalls-" + std::to_string(::getpid()));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_ / "work");
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    fs::remove_all(dir_, ignored);
+  }
+
+  fs::path dir_;
+};
+
+TEST_F(SystemCalls, OneOpenWriteClosePerFileAndLargeBlocks) {
+  std::size_t input_size = 0;
+  {
+    std::ofstream input(dir_ / "input.txt", std::ios::binary);
+    for (int number = 1; number <= RECORDS; ++number) {
+      const std::string record = numbered_record(number);
+      input << record;
+      input_size += record.size();
+    }
+  }
+  const std::string command =
+      "cd '" + (dir_ / "work").string() +
+      "' && strace -f -qq -o ../trace.txt -e trace=openat,read,write,close '" +
+      ORBELM_PROGRAM "' ../input.txt >../console.txt 2>../stderr.txt";
+  if (std::system(command.c_str()) != 0) {
+    std::ifstream err(dir_ / "stderr.txt");
+    std::ostringstream text;
+    text << err.rdbuf();
+    if (text.str().find("ptrace") != std::string::npos)
+      GTEST_SKIP() << "strace cannot trace here: " << text.str();
+    FAIL() << "the traced run failed: " << text.str();
+  }
+  std::ifstream trace(dir_ / "trace.txt");
+  const Counts counts = count_calls(trace);
+
+  ASSERT_EQ(counts.opens.size(), static_cast<std::size_t>(RECORDS));
+  for (const auto& [file, opens] : counts.opens) {
+    ASSERT_EQ(opens, 1) << file;
+    ASSERT_EQ(counts.writes.count(file) ? counts.writes.at(file) : 0, 1)
+        << file;
+    ASSERT_EQ(counts.closes.count(file) ? counts.closes.at(file) : 0, 1)
+        << file;
+  }
+
+  EXPECT_EQ(counts.console_bytes, RECORDS * 10);  // "NNNNN.elm\n"
+  const long console_blocks =
+      (counts.console_bytes + static_cast<long>(BLOCK) - 1) /
+      static_cast<long>(BLOCK);
+  EXPECT_LE(counts.console_writes, console_blocks)
+      << "console output of " << counts.console_bytes << " bytes";
+
+  // Each read fills the block but for the unfinished line kept from the
+  // last one (under 250 characters); the last read returns 0.
+  const std::size_t most_reads = input_size / (BLOCK - 250) + 2;
+  EXPECT_GE(counts.input_reads, 2);
+  EXPECT_LE(static_cast<std::size_t>(counts.input_reads), most_reads)
+      << "input of " << input_size << " bytes";
+}
+
+}  // namespace
+}  // namespace orbelm
