@@ -20,14 +20,18 @@ double julian_day(int year, int month, double day) {
   const int m = month + MONTHS_PER_YEAR * q - 2;
   const int a = static_cast<int>(DAYS_PER_MONTH_FACTOR * m);
   const int b = static_cast<int>(DAYS_PER_YEAR * y);
+  // The century terms truncate like every integer step (see the header).
+  // NOLINTBEGIN(bugprone-integer-division)
   return static_cast<double>(a + b) + day + JULIAN_DAY_OFFSET -
          static_cast<double>(y / CENTURY) +
          static_cast<double>(y / QUADRICENTURY);
+  // NOLINTEND(bugprone-integer-division)
 }
 
 int decode_packed_digit(char c) {
   // Packed dates are ASCII; a byte above 127 keeps the negative value it has
   // as a signed char, whatever the signedness of plain char here.
+  // NOLINTNEXTLINE(bugprone-signed-char-misuse,cert-str34-c): signed on purpose
   const int code = static_cast<std::int8_t>(c);
   if (code >= 'A' && code <= 'V') return code - 'A' + 10;
   if (code >= '0' && code <= '9') return code - '0';

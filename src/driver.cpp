@@ -328,24 +328,25 @@ int convert_input(const std::string& input_name, platform::InputFile input) {
   LineReader reader;
   ConvertedLine converted;
   RunState state;
-  LinePiece piece;
-  while (!reader.finished) {
-    const std::span<char> space = input_space(reader);
-    const long count = platform::read_input(input, space.data(), space.size());
-    if (count < 0) {
+  const FeedEnd end = feed_pieces(
+      reader,
+      [input](char* buffer, std::size_t size) {
+        return platform::read_input(input, buffer, size);
+      },
+      [&converted, &state](const LinePiece& piece) {
+        if (process_piece(piece, converted, state) == Step::Stop) return false;
+        if (piece.ends_line) ++state.line_number;
+        return true;
+      });
+  switch (end) {
+    case FeedEnd::ReadFailed:
       std::fprintf(stderr, "orbelm: cannot read %s: %s\n", input_name.c_str(),
                    std::strerror(errno));
       return EXIT_FAILURE_STATUS;
-    }
-    if (count == 0)
-      finish_input(reader);
-    else
-      commit_input(reader, static_cast<std::size_t>(count));
-    while (next_piece(reader, piece)) {
-      if (process_piece(piece, converted, state) == Step::Stop)
-        return state.stop_status;
-      if (piece.ends_line) ++state.line_number;
-    }
+    case FeedEnd::Stopped:
+      return state.stop_status;
+    case FeedEnd::Finished:
+      break;
   }
   return state.any_failure ? EXIT_FAILURE_STATUS : EXIT_OK;
 }

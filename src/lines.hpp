@@ -56,6 +56,31 @@ void finish_input(LineReader& reader);
 // yet (more input is needed) or, after finish_input, when the input is done.
 bool next_piece(LineReader& reader, LinePiece& piece);
 
+// How feed_pieces ended.
+enum class FeedEnd { Finished, ReadFailed, Stopped };
+
+// The line loop of a run, shared by the program and the fuzzers so that
+// both see exactly the same pieces. `read(char* buffer, std::size_t size)`
+// fills at most `size` bytes and returns the count, 0 at the end of the
+// input or a negative value after an error; `take(const LinePiece&)` gets
+// every piece in order and returns false to stop the loop.
+template <class Read, class Take>
+FeedEnd feed_pieces(LineReader& reader, Read&& read, Take&& take) {
+  LinePiece piece{};
+  while (!reader.finished) {
+    const std::span<char> space = input_space(reader);
+    const long count = read(space.data(), space.size());
+    if (count < 0) return FeedEnd::ReadFailed;
+    if (count == 0)
+      finish_input(reader);
+    else
+      commit_input(reader, static_cast<std::size_t>(count));
+    while (next_piece(reader, piece))
+      if (!take(piece)) return FeedEnd::Stopped;
+  }
+  return FeedEnd::Finished;
+}
+
 }  // namespace orbelm
 
 #endif

@@ -61,9 +61,11 @@ bool is_device_name(std::string_view name) {
   if (name.size() >= sizeof upper) return false;
   std::transform(name.begin(), name.end(), upper, upper_ascii);
   const std::string_view word(upper, name.size());
-  for (const std::string_view device :
-       {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"})
-    if (word == device) return true;
+  constexpr std::string_view DEVICES[] = {"CON", "PRN",    "AUX",
+                                          "NUL", "CONIN$", "CONOUT$"};
+  if (std::find(std::begin(DEVICES), std::end(DEVICES), word) !=
+      std::end(DEVICES))
+    return true;
   return word.size() == 4 &&
          (word.starts_with("COM") || word.starts_with("LPT")) &&
          word[3] >= '0' && word[3] <= '9';

@@ -1,22 +1,11 @@
 // Runs the built program on small inputs in a fresh temporary folder and
 // compares its console output, exit status and element files byte for byte.
-//
-// ORBELM_TEST_PROGRAM, when set, is the command that runs the program (for
-// example a Windows build under an emulator); otherwise the program built
-// with the tests runs. ORBELM_TEST_PLATFORM=windows says that the program is
-// a Windows build, whose lines end in CR LF on the console and in the
-// element files (text mode).
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
-#include <vector>
 
-#include <unistd.h>
-
+#include "program_run.hpp"
 #include "sample_records.hpp"
 
 namespace fs = std::filesystem;
@@ -24,99 +13,13 @@ namespace fs = std::filesystem;
 namespace orbelm {
 namespace {
 
-std::string read_file(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using testing::Names;
+using testing::read_file;
+using testing::Result;
+using testing::windows_program;
+using testing::write_file;
 
-void write_file(const fs::path& path, std::string_view text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
-
-bool windows_program() {
-  const char* platform = std::getenv("ORBELM_TEST_PLATFORM");
-  return platform != nullptr && std::string_view(platform) == "windows";
-}
-
-// The program's output with LF line ends, so that one set of expectations
-// serves both builds. From a Windows build every LF must follow a CR; only
-// that CR is dropped, so a doubled or stray CR still fails the comparison.
-std::string with_lf_line_ends(std::string text) {
-  if (!windows_program()) return text;
-  std::string lf;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const bool crlf =
-        text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n';
-    if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r'))
-      ADD_FAILURE() << "a line ends in a bare LF: "
-                    << ::testing::PrintToString(text);
-    if (!crlf) lf += text[i];
-  }
-  return lf;
-}
-
-std::string program() {
-  const char* command = std::getenv("ORBELM_TEST_PROGRAM");
-  return command != nullptr ? command : "'" ORBELM_PROGRAM "'";
-}
-
-struct Result {
-  int status;
-  std::string out;
-  std::string err;
-};
-
-// A fresh, empty folder per test, removed afterwards.
-class EndToEnd : public ::testing::Test {
- protected:
-  void SetUp() override {
-    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir_ =
-        fs::temp_directory_path() / (std::string("orbelm-e2e-") + test->name() +
-                                     "-" + std::to_string(::getpid()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_ / "work");
-    work_ = dir_ / "work";
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::permissions(work_, fs::perms::owner_all, ignored);
-    fs::remove_all(dir_, ignored);
-  }
-
-  // Runs the program in the work folder with `arguments` (shell words) and
-  // `input` on standard input.
-  Result run(const std::string& arguments, const std::string& input = "") {
-    write_file(dir_ / "stdin", input);
-    const std::string command = "cd '" + work_.string() + "' && " + program() +
-                                " " + arguments +
-                                " <'../stdin' >'../stdout' 2>'../stderr'";
-    const int status = std::system(command.c_str());
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1,
-            with_lf_line_ends(read_file(dir_ / "stdout")),
-            with_lf_line_ends(read_file(dir_ / "stderr"))};
-  }
-
-  // The names of the files in the work folder, sorted.
-  std::vector<std::string> files() const {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(work_))
-      names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-  }
-
-  std::string element_file(const std::string& name) const {
-    return with_lf_line_ends(read_file(work_ / name));
-  }
-
-  fs::path dir_;
-  fs::path work_;
-};
-
-using Names = std::vector<std::string>;
+class EndToEnd : public testing::ProgramRun {};
 
 std::string mixed_input(std::string_view line_end) {
   std::string text;
@@ -317,7 +220,8 @@ TEST_F(EndToEnd, ElementFileThatCannotBeWrittenIsRemoved) {
 TEST_F(EndToEnd, FailedConsoleWriteIsAFailure) {
   if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full here";
   write_file(work_ / "in.txt", testing::comet_example() + "\n");
-  const std::string command = "cd '" + work_.string() + "' && " + program() +
+  const std::string command = "cd '" + work_.string() + "' && " +
+                              testing::program() +
                               " in.txt >/dev/full 2>/dev/null";
   const int status = std::system(command.c_str());
   EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 1);
