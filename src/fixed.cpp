@@ -20,13 +20,26 @@ __extension__ typedef unsigned __int128 uint128;
 constexpr int kSignificantDigits = 17;
 
 constexpr std::uint64_t kPow10[20] = {
-    1ULL,                   10ULL,                   100ULL,
-    1000ULL,                10000ULL,                100000ULL,
-    1000000ULL,             10000000ULL,             100000000ULL,
-    1000000000ULL,          10000000000ULL,          100000000000ULL,
-    1000000000000ULL,       10000000000000ULL,       100000000000000ULL,
-    1000000000000000ULL,    10000000000000000ULL,    100000000000000000ULL,
-    1000000000000000000ULL, 10000000000000000000ULL,
+    1ULL,
+    10ULL,
+    100ULL,
+    1000ULL,
+    10000ULL,
+    100000ULL,
+    1000000ULL,
+    10000000ULL,
+    100000000ULL,
+    1000000000ULL,
+    10000000000ULL,
+    100000000000ULL,
+    1000000000000ULL,
+    10000000000000ULL,
+    100000000000000ULL,
+    1000000000000000ULL,
+    10000000000000000ULL,
+    100000000000000000ULL,
+    1000000000000000000ULL,
+    10000000000000000000ULL,
 };
 
 // Powers up to 10^22: the fast path multiplies a 53-bit significand by at
@@ -90,10 +103,12 @@ Decimal leading_digits_exact(double magnitude) {
   constexpr int kDecimals = 767;
   char text[kDecimals + 16];
   const char* end = std::to_chars(text, text + sizeof text, magnitude,
-                                  std::chars_format::scientific, kDecimals).ptr;
+                                  std::chars_format::scientific, kDecimals)
+                        .ptr;
   // text is "d.ddd...de+XX" with exactly kDecimals digits after the point.
   std::uint64_t n = static_cast<std::uint64_t>(text[0] - '0');
-  for (int i = 2; i < 19; ++i) n = n * 10 + static_cast<std::uint64_t>(text[i] - '0');
+  for (int i = 2; i < 19; ++i)
+    n = n * 10 + static_cast<std::uint64_t>(text[i] - '0');
   const char* sign = text + 2 + kDecimals + 1;
   int exp10 = 0;
   for (const char* c = sign + 1; c != end; ++c) exp10 = exp10 * 10 + (*c - '0');
@@ -106,7 +121,8 @@ Decimal leading_digits_exact(double magnitude) {
 Decimal round_to_17(Decimal d18) {
   std::uint64_t s = d18.digits / 10;
   if (d18.digits % 10 >= 5) ++s;
-  if (s == kPow10[kSignificantDigits]) return {kPow10[kSignificantDigits - 1], d18.exp10 + 1};
+  if (s == kPow10[kSignificantDigits])
+    return {kPow10[kSignificantDigits - 1], d18.exp10 + 1};
   return {s, d18.exp10};
 }
 
@@ -134,14 +150,17 @@ struct Scaled {
 // it is 0 the first significant digit is itself the first dropped one.
 Scaled round_at_place(Decimal d17, int precision) {
   const int keep = d17.exp10 + precision + 1;
-  if (keep >= kSignificantDigits) return {d17.digits, keep - kSignificantDigits};
+  if (keep >= kSignificantDigits)
+    return {d17.digits, keep - kSignificantDigits};
   if (keep < 0) return {0, 0};
-  const std::uint64_t with_dropped = d17.digits / kPow10[kSignificantDigits - 1 - keep];
+  const std::uint64_t with_dropped =
+      d17.digits / kPow10[kSignificantDigits - 1 - keep];
   return {with_dropped / 10 + (with_dropped % 10 >= 5 ? 1 : 0), 0};
 }
 
 // Right-aligns `len` characters of `text` in `width`.
-std::size_t write_padded(const char* text, std::size_t len, int width, char* out) {
+std::size_t write_padded(const char* text, std::size_t len, int width,
+                         char* out) {
   const std::size_t field = static_cast<std::size_t>(width);
   const std::size_t pad = field > len ? field - len : 0;
   std::memset(out, ' ', pad);
@@ -151,7 +170,8 @@ std::size_t write_padded(const char* text, std::size_t len, int width, char* out
 
 std::size_t write_special(bool negative, bool nan, int width, char* out) {
   const char* text = nan ? "-nan" : "-inf";
-  return negative ? write_padded(text, 4, width, out) : write_padded(text + 1, 3, width, out);
+  return negative ? write_padded(text, 4, width, out)
+                  : write_padded(text + 1, 3, width, out);
 }
 
 // "00" to "99": two digits per division halves the chain of dependent
@@ -185,13 +205,15 @@ int write_digits_backward(std::uint64_t n, char* end) {
   return static_cast<int>(end - p);
 }
 
-std::size_t write_number(bool negative, Scaled s, int width, int precision, char* out) {
+std::size_t write_number(bool negative, Scaled s, int width, int precision,
+                         char* out) {
   char buffer[20];
   const int count = write_digits_backward(s.units, buffer + sizeof buffer);
   const int total = count + s.zeros;
   const int int_digits = total > precision ? total - precision : 1;
   const int leading_zeros = int_digits + precision - total;
-  const int len = (negative ? 1 : 0) + int_digits + (precision > 0 ? precision + 1 : 0);
+  const int len =
+      (negative ? 1 : 0) + int_digits + (precision > 0 ? precision + 1 : 0);
   const int pad = width > len ? width - len : 0;
 
   char* p = out;
@@ -201,10 +223,13 @@ std::size_t write_number(bool negative, Scaled s, int width, int precision, char
   // All digits first, as if there were no point; then the decimals move one
   // place right to make room for it.
   std::memset(p, '0', static_cast<std::size_t>(leading_zeros));
-  std::memcpy(p + leading_zeros, buffer + sizeof buffer - count, static_cast<std::size_t>(count));
-  std::memset(p + leading_zeros + count, '0', static_cast<std::size_t>(s.zeros));
+  std::memcpy(p + leading_zeros, buffer + sizeof buffer - count,
+              static_cast<std::size_t>(count));
+  std::memset(p + leading_zeros + count, '0',
+              static_cast<std::size_t>(s.zeros));
   if (precision > 0) {
-    std::memmove(p + int_digits + 1, p + int_digits, static_cast<std::size_t>(precision));
+    std::memmove(p + int_digits + 1, p + int_digits,
+                 static_cast<std::size_t>(precision));
     p[int_digits] = '.';
   }
   return static_cast<std::size_t>(pad + len);
@@ -225,7 +250,8 @@ std::size_t format_fixed(double value, int width, int precision, char* out) {
   const std::uint64_t magnitude = bits & ~(1ULL << 63);
   constexpr std::uint64_t kExponentMask = 0x7FFULL << 52;
   if ((magnitude & kExponentMask) == kExponentMask) {
-    return write_special(negative, (magnitude & ~kExponentMask) != 0, width, out);
+    return write_special(negative, (magnitude & ~kExponentMask) != 0, width,
+                         out);
   }
   Scaled s{0, 0};
   if (magnitude != 0) s = round_at_place(significant_17(magnitude), precision);

@@ -19,7 +19,8 @@ inline constexpr int FIXED_MAX_PRECISION = 20;
 // FIXED_MAX_WIDTH and any precision up to FIXED_MAX_PRECISION: a sign,
 // 309 integer digits, the point and the decimals.
 inline constexpr int FIXED_MAX_WIDTH = 64;
-inline constexpr std::size_t FIXED_MAX_CHARS = 1 + 309 + 1 + FIXED_MAX_PRECISION;
+inline constexpr std::size_t FIXED_MAX_CHARS =
+    1 + 309 + 1 + FIXED_MAX_PRECISION;
 
 // Writes `value` with `precision` decimals, right-aligned with blanks in a
 // field of at least `width` characters, to `out`, and returns the number of
@@ -44,10 +45,10 @@ inline constexpr std::size_t FIXED_MAX_CHARS = 1 + 309 + 1 + FIXED_MAX_PRECISION
 //
 // Examples:
 //   1203.25 (exact)         %8.1f   "  1203.3"  (a tie rounds up, not to even)
-//   1514.0499999999999545   %8.1f   "  1514.1"  (step 1 gives 1514.0500000000000)
-//   999.95 (...950000000000045) %5.1f  "1000.0"  (the carry widens the number)
-//   -0.00000001             %9.7f   "-0.0000000"
-//   1e20                    %4.1f   "100000000000000000000.0"
+//   1514.0499999999999545   %8.1f   "  1514.1"  (step 1 gives
+//   1514.0500000000000) 999.95 (...950000000000045) %5.1f  "1000.0"  (the carry
+//   widens the number) -0.00000001             %9.7f   "-0.0000000" 1e20 %4.1f
+//   "100000000000000000000.0"
 std::size_t format_fixed(double value, int width, int precision, char* out);
 
 }  // namespace orbelm

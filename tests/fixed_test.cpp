@@ -29,12 +29,15 @@ std::string Fixed(double value, int width, int precision) {
 
 std::string Describe(double value, int width, int precision) {
   char text[96];
-  std::snprintf(text, sizeof text, "%.17g (%a) at %%%d.%df", value, value, width, precision);
+  std::snprintf(text, sizeof text, "%.17g (%a) at %%%d.%df", value, value,
+                width, precision);
   return text;
 }
 
-void ExpectFixed(double value, int width, int precision, std::string_view expected) {
-  EXPECT_EQ(Fixed(value, width, precision), expected) << Describe(value, width, precision);
+void ExpectFixed(double value, int width, int precision,
+                 std::string_view expected) {
+  EXPECT_EQ(Fixed(value, width, precision), expected)
+      << Describe(value, width, precision);
 }
 
 // Expected values below were checked by hand against the exact decimal
@@ -70,10 +73,12 @@ TEST(FixedRounding, EighteenthDigitDecidesStepOne) {
 TEST(FixedRounding, IntegerDigitsPastSeventeenPrintZeros) {
   ExpectFixed(1e20, 4, 1, "100000000000000000000.0");
   ExpectFixed(0x1p64, 0, 0, "18446744073709552000");  // 18446744073709551616
-  ExpectFixed(1e23, 0, 0, "99999999999999992000000");  // 99999999999999991611392
+  ExpectFixed(1e23, 0, 0,
+              "99999999999999992000000");  // 99999999999999991611392
   const double max = std::numeric_limits<double>::max();
   ExpectFixed(max, 0, 0, std::string("17976931348623157").append(292, '0'));
-  EXPECT_EQ(Fixed(-max, 0, orbelm::FIXED_MAX_PRECISION).size(), orbelm::FIXED_MAX_CHARS);
+  EXPECT_EQ(Fixed(-max, 0, orbelm::FIXED_MAX_PRECISION).size(),
+            orbelm::FIXED_MAX_CHARS);
 }
 
 TEST(FixedRounding, CarryWidensTheField) {
@@ -149,7 +154,8 @@ Limbs PowerTimes(const Limbs& previous, std::uint32_t factor) {
 // base^0 .. base^count, built once.
 std::vector<Limbs> Powers(std::uint32_t base, int count) {
   std::vector<Limbs> powers{Limbs{1}};
-  for (int i = 1; i <= count; ++i) powers.push_back(PowerTimes(powers.back(), base));
+  for (int i = 1; i <= count; ++i)
+    powers.push_back(PowerTimes(powers.back(), base));
   return powers;
 }
 
@@ -187,7 +193,8 @@ Exact ExactLeading(double value) {
   if (biased != 0) m |= std::uint64_t{1} << 52;
   if (m == 0) return {"", 0};
   const Limbs n = TimesSignificand(e >= 0 ? pow2[static_cast<std::size_t>(e)]
-                                          : pow5[static_cast<std::size_t>(-e)], m);
+                                          : pow5[static_cast<std::size_t>(-e)],
+                                   m);
   std::string lead = std::to_string(n.back());
   const int digit_count = static_cast<int>(lead.size() + 9 * (n.size() - 1));
   for (std::size_t i = n.size() - 1; i-- > 0 && lead.size() < kLeadDigits;) {
@@ -211,7 +218,8 @@ bool Increment(std::string& digits) {
   return false;
 }
 
-std::string ReferenceFixed(double value, const Exact& exact, int width, int precision) {
+std::string ReferenceFixed(double value, const Exact& exact, int width,
+                           int precision) {
   std::string s17 = exact.lead.substr(0, 17);
   int exp10 = exact.exp10;
   if (!exact.lead.empty() && exact.lead[17] >= '5' && !Increment(s17)) {
@@ -220,18 +228,23 @@ std::string ReferenceFixed(double value, const Exact& exact, int width, int prec
   }
   const auto digit_at = [&](int place) {
     const int i = exp10 - place;
-    return i >= 0 && i < static_cast<int>(s17.size()) ? s17[static_cast<std::size_t>(i)] : '0';
+    return i >= 0 && i < static_cast<int>(s17.size())
+               ? s17[static_cast<std::size_t>(i)]
+               : '0';
   };
   std::string kept;
-  for (int place = std::max(exp10, 0); place >= -precision; --place) kept += digit_at(place);
+  for (int place = std::max(exp10, 0); place >= -precision; --place)
+    kept += digit_at(place);
   if (digit_at(-precision - 1) >= '5' && !Increment(kept)) kept = '1' + kept;
 
-  const std::size_t int_digits = kept.size() - static_cast<std::size_t>(precision);
+  const std::size_t int_digits =
+      kept.size() - static_cast<std::size_t>(precision);
   std::string text = std::signbit(value) ? "-" : "";
   text += kept.substr(0, int_digits);
   if (precision > 0) text.append(".").append(kept, int_digits);
   const auto field = static_cast<std::size_t>(width);
-  return text.size() < field ? std::string(field - text.size(), ' ') + text : text;
+  return text.size() < field ? std::string(field - text.size(), ' ') + text
+                             : text;
 }
 
 // Compares with the reference, reporting only the first few mismatches.
@@ -271,7 +284,9 @@ long RandomCount() {
 constexpr int kWidths[] = {0, 1, 5, 8, 9, 12, 13, 14, 20, 64};
 
 TEST(FixedReference, ReferenceAgreesWithHandCheckedRows) {
-  const auto ref = [](double v, int w, int p) { return ReferenceFixed(v, ExactLeading(v), w, p); };
+  const auto ref = [](double v, int w, int p) {
+    return ReferenceFixed(v, ExactLeading(v), w, p);
+  };
   EXPECT_EQ(ref(1514.05, 8, 1), "  1514.1");
   EXPECT_EQ(ref(1.0 + 0x1p-17, 0, 16), "1.0000076293945313");
   EXPECT_EQ(ref(6.070018321309574, 0, 16), "6.0700183213095737");
@@ -288,8 +303,10 @@ TEST(FixedReference, RandomBitPatternsOfAllMagnitudes) {
     if (!std::isfinite(value)) continue;
     ++i;
     const Exact exact = ExactLeading(value);
-    check.Check(value, exact, kWidths[rng() % 10], static_cast<int>(rng() % 18));
-    check.Check(value, exact, kWidths[rng() % 10], static_cast<int>(rng() % 21));
+    check.Check(value, exact, kWidths[rng() % 10],
+                static_cast<int>(rng() % 18));
+    check.Check(value, exact, kWidths[rng() % 10],
+                static_cast<int>(rng() % 21));
   }
 }
 
@@ -302,7 +319,8 @@ TEST(FixedReference, RandomValuesWithVisibleDigits) {
   for (long i = 0; i < RandomCount() / 4; ++i) {
     const double value = std::pow(10.0, exponent(rng)) * (rng() % 2 ? 1 : -1);
     const Exact exact = ExactLeading(value);
-    check.Check(value, exact, kWidths[rng() % 10], static_cast<int>(rng() % 21));
+    check.Check(value, exact, kWidths[rng() % 10],
+                static_cast<int>(rng() % 21));
   }
 }
 
@@ -319,11 +337,13 @@ TEST(FixedReference, RealisticValuesAndDecimalTies) {
     check.Check(value, ExactLeading(value), kWidths[rng() % 10], precision);
 
     std::string text = std::to_string(rng() % 10000000) + ".";
-    for (int d = 0; d < precision; ++d) text += static_cast<char>('0' + rng() % 10);
+    for (int d = 0; d < precision; ++d)
+      text += static_cast<char>('0' + rng() % 10);
     text += '5';
     double tie = 0;
     std::from_chars(text.data(), text.data() + text.size(), tie);
-    for (double v : {std::nextafter(tie, 0.0), tie, std::nextafter(tie, 1e300)}) {
+    for (double v :
+         {std::nextafter(tie, 0.0), tie, std::nextafter(tie, 1e300)}) {
       check.Check(v, ExactLeading(v), 13, precision);
     }
   }
@@ -337,12 +357,14 @@ TEST(FixedReference, ExactEighteenDigitTies) {
   for (int n = 2; n <= 25; ++n) {
     const double pow5 = std::pow(5.0, n);
     const auto lo = static_cast<std::uint64_t>(std::ceil(1e17 / pow5));
-    const auto hi = std::min<std::uint64_t>(static_cast<std::uint64_t>(1e18 / pow5), 1ULL << 53);
+    const auto hi = std::min<std::uint64_t>(
+        static_cast<std::uint64_t>(1e18 / pow5), 1ULL << 53);
     for (int i = 0; i < 2000 && lo < hi; ++i) {
       const std::uint64_t m = (lo + rng() % (hi - lo)) | 1;
       const double value = std::ldexp(static_cast<double>(m), -n);
       const Exact exact = ExactLeading(value);
-      if (exact.lead.find_first_not_of('0', 18) != std::string::npos || exact.lead[17] != '5') {
+      if (exact.lead.find_first_not_of('0', 18) != std::string::npos ||
+          exact.lead[17] != '5') {
         continue;  // the bounds are approximate at the ends
       }
       check.CheckAllPrecisions(value);
@@ -375,10 +397,12 @@ TEST(FixedReference, NeighboursOfPowersOfTen) {
     double value = 0;
     std::from_chars(text.data(), text.data() + text.size(), value);
     double below = std::nextafter(value, 0.0);
-    for (double v : {std::nextafter(below, 0.0), below, value, std::nextafter(value, 1e300)}) {
+    for (double v : {std::nextafter(below, 0.0), below, value,
+                     std::nextafter(value, 1e300)}) {
       if (v == 0 || std::isinf(v)) continue;
       const std::string lead = ExactLeading(v).lead;
-      carries += lead.compare(0, 17, std::string(17, '9')) == 0 && lead[17] >= '5';
+      carries +=
+          lead.compare(0, 17, std::string(17, '9')) == 0 && lead[17] >= '5';
       check.CheckAllPrecisions(v);
     }
   }
@@ -391,7 +415,8 @@ TEST(FixedReference, ShortDyadicTies) {
   ReferenceCheck check;
   for (int n = 1; n <= 12; ++n) {
     for (int i = 0; i < 5000; ++i) {
-      const double value = std::ldexp(static_cast<double>(rng() % (10000000ULL << n)), -n);
+      const double value =
+          std::ldexp(static_cast<double>(rng() % (10000000ULL << n)), -n);
       const Exact exact = ExactLeading(value);
       check.Check(value, exact, 0, n - 1);
       check.Check(-value, exact, 12, n - 1);
