@@ -114,17 +114,24 @@ DIGITS = b"0123456789"
 INT_MIN, INT_MAX = -(2 ** 31), 2 ** 31 - 1
 
 
+def skip_space_and_sign(text):
+    """Index after the leading white space and an optional sign, and whether
+    that sign was "-": the common start of both number conversions."""
+    i, n = 0, len(text)
+    while i < n and text[i] in WHITESPACE:
+        i += 1
+    negative = i < n and text[i] == ord("-")
+    if i < n and text[i] in b"+-":
+        i += 1
+    return i, negative
+
+
 def read_double(text):
     """Decimal floating-point conversion: leading white space skipped, parsing stops at
     the first character that does not fit, "e", "E", "d" or "D" before an exponent;
     no number reads as 0."""
-    i, n = 0, len(text)
-    while i < n and text[i] in WHITESPACE:
-        i += 1
-    negative = False
-    if i < n and text[i] in b"+-":
-        negative = text[i] == ord("-")
-        i += 1
+    i, negative = skip_space_and_sign(text)
+    n = len(text)
     start = i
     while i < n and text[i] in DIGITS:
         i += 1
@@ -158,13 +165,8 @@ def read_double(text):
 
 def read_int(text):
     """Decimal integer conversion, clamped to the 32-bit range; no number reads as 0."""
-    i, n = 0, len(text)
-    while i < n and text[i] in WHITESPACE:
-        i += 1
-    negative = False
-    if i < n and text[i] in b"+-":
-        negative = text[i] == ord("-")
-        i += 1
+    i, negative = skip_space_and_sign(text)
+    n = len(text)
     start = i
     while i < n and text[i] in DIGITS:
         i += 1
