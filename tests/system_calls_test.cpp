@@ -41,8 +41,10 @@ struct Call {
 };
 
 bool parse_call(std::string line, Call& call) {
+  // strace pads the process id with blanks to a fixed width, so a short
+  // id is followed by more than one blank.
   if (!line.empty() && std::isdigit(static_cast<unsigned char>(line[0])))
-    line.erase(0, line.find(' ') + 1);
+    line.erase(0, line.find_first_not_of(' ', line.find(' ')));
   // strace pads short calls with blanks before the " = ".
   const std::size_t open = line.find('(');
   const std::size_t equals = line.rfind(" = ");
