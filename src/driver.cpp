@@ -7,11 +7,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
+#include "command_line.hpp"
 #include "convert.hpp"
 #include "fixed.hpp"
 #include "lines.hpp"
 #include "platform.hpp"
+#include "selection.hpp"
 
 namespace orbelm {
 namespace {
@@ -135,11 +138,18 @@ std::size_t format_element_line(RecordKind kind, const ElementRecord& record,
   return line.size;
 }
 
-LineOutcome convert_line(std::string_view line, ConvertedLine& out) {
+namespace {
+
+// convert_line, with a selection or (null) without.
+LineOutcome convert_selected_line(std::string_view line, ConvertedLine& out,
+                                  Selection* selection) {
   const LineClass line_class = classify_line(line);
   if (!line_class.is_record) return LineOutcome::Skipped;
   out.kind = line_class.kind;
   out.designation = designation_token(line, line_class.designation_column);
+  if (selection != nullptr &&
+      !is_selected(*selection, out.kind, line, out.designation))
+    return LineOutcome::Skipped;
   if (!is_safe_designation(out.designation)) return LineOutcome::Rejected;
 
   constexpr std::string_view EXTENSION = ".elm";
@@ -157,6 +167,17 @@ LineOutcome convert_line(std::string_view line, ConvertedLine& out) {
   return LineOutcome::Converted;
 }
 
+}  // namespace
+
+LineOutcome convert_line(std::string_view line, ConvertedLine& out) {
+  return convert_selected_line(line, out, nullptr);
+}
+
+LineOutcome convert_line(std::string_view line, ConvertedLine& out,
+                         Selection& selection) {
+  return convert_selected_line(line, out, &selection);
+}
+
 // ---------------------------------------------------------------------------
 // The run: the only code that touches files, the console and the exit
 // status.
@@ -165,23 +186,6 @@ namespace {
 
 constexpr int EXIT_OK = 0;
 constexpr int EXIT_FAILURE_STATUS = 1;
-
-constexpr const char* USAGE =
-    "Usage: orbelm [INPUT_FILE]\n"
-    "\n"
-    "Converts the orbital elements of minor planets and comets, one\n"
-    "record per line in the Minor Planet Center's fixed-column layouts,\n"
-    "into element files: for every record one file DESIGNATION.elm in\n"
-    "the current folder, holding one line. Prints the name of each\n"
-    "element file as it writes it. Without INPUT_FILE it asks for the\n"
-    "name (\"input_file = \").\n"
-    "\n"
-    "Exit status: 0 when every record was converted; 1 when the input or\n"
-    "an element file cannot be opened, read or written, or a record was\n"
-    "not converted because its designation cannot name a file.\n"
-    "\n"
-    "  -h, --help   show this help and exit\n"
-    "  --version    show the version and exit\n";
 
 // Standard output is flushed per line on a terminal and in large blocks
 // otherwise; the buffer must be set before the first output.
@@ -281,7 +285,16 @@ void report_rejected(std::size_t line_number, std::string_view designation) {
 // The outcome of one record for the run: go on, or stop with a status.
 enum class Step { Continue, Stop };
 
+// What the command line set up for the whole run, before the first input:
+// which records to convert and where to write them.
+struct RunSetup {
+  Selection selection;
+  platform::OutputFolder folder;
+  bool read_to_end = false;  // the input was read up to its end
+};
+
 struct RunState {
+  RunSetup& setup;
   std::size_t line_number = 1;
   bool any_failure = false;
   int stop_status = EXIT_OK;
@@ -293,7 +306,8 @@ Step finish_record(const ConvertedLine& converted, RunState& state) {
     state.stop_status = EXIT_FAILURE_STATUS;  // finish() reports it
     return Step::Stop;
   }
-  switch (platform::write_text_file(converted.file_name, converted.element_line,
+  switch (platform::write_text_file(state.setup.folder, converted.file_name,
+                                    converted.element_line,
                                     converted.element_line_size)) {
     case platform::WriteStatus::Written:
       return Step::Continue;
@@ -310,7 +324,7 @@ Step finish_record(const ConvertedLine& converted, RunState& state) {
 
 Step process_piece(const LinePiece& piece, ConvertedLine& converted,
                    RunState& state) {
-  switch (convert_line(piece.text, converted)) {
+  switch (convert_line(piece.text, converted, state.setup.selection)) {
     case LineOutcome::Skipped:
       return Step::Continue;
     case LineOutcome::Rejected:
@@ -324,10 +338,11 @@ Step process_piece(const LinePiece& piece, ConvertedLine& converted,
 }
 
 // The line loop over an open input. Returns the exit status.
-int convert_input(const std::string& input_name, platform::InputFile input) {
+int convert_input(const std::string& input_name, platform::InputFile input,
+                  RunSetup& setup) {
   LineReader reader;
   ConvertedLine converted;
-  RunState state;
+  RunState state{setup};
   const FeedEnd end = feed_pieces(
       reader,
       [input](char* buffer, std::size_t size) {
@@ -348,23 +363,116 @@ int convert_input(const std::string& input_name, platform::InputFile input) {
     case FeedEnd::Finished:
       break;
   }
+  setup.read_to_end = true;
   return state.any_failure ? EXIT_FAILURE_STATUS : EXIT_OK;
+}
+
+// Acts on a command line that asks for something other than a run.
+int answer(const CommandLine& command) {
+  switch (command.action) {
+    case CommandLine::Action::Run:
+      break;
+    case CommandLine::Action::Help:
+    case CommandLine::Action::Version:
+      return finish(write_stdout(command.message) && write_stdout("\n")
+                        ? EXIT_OK
+                        : EXIT_FAILURE_STATUS);
+    case CommandLine::Action::UsageError:
+      std::fprintf(stderr, "orbelm: %s\n%.*s", command.message.c_str(),
+                   static_cast<int>(USAGE_LINE.size()), USAGE_LINE.data());
+      return finish(EXIT_USAGE);
+  }
+  return EXIT_OK;
+}
+
+// The designation list of FILE into `selection`; false, after a message,
+// when the file cannot be read.
+bool read_designation_list(const std::string& name, Selection& selection) {
+  platform::InputFile file;
+  switch (platform::open_input(name.c_str(), file)) {
+    case platform::OpenStatus::Opened:
+      break;
+    case platform::OpenStatus::IsDirectory:
+      errno = EISDIR;
+      [[fallthrough]];
+    case platform::OpenStatus::NotFound:
+      std::fprintf(stderr, "orbelm: cannot read designation list %s: %s\n",
+                   name.c_str(), std::strerror(errno));
+      return false;
+  }
+  constexpr std::size_t BLOCK = 1 << 16;
+  std::string text;
+  long count = 0;
+  do {
+    const std::size_t size = text.size();
+    text.resize(size + BLOCK);
+    count = platform::read_input(file, text.data() + size, BLOCK);
+    text.resize(size + static_cast<std::size_t>(count > 0 ? count : 0));
+  } while (count > 0);
+  const int error = errno;
+  platform::close_input(file);
+  if (count < 0) {
+    std::fprintf(stderr, "orbelm: cannot read designation list %s: %s\n",
+                 name.c_str(), std::strerror(error));
+    return false;
+  }
+  selection.designations = parse_designation_list(text);
+  return true;
+}
+
+// The selection and the output folder that `command` asks for; false,
+// after a message, when either cannot be had.
+bool set_up_run(const CommandLine& command, RunSetup& setup) {
+  Selection& selection = setup.selection;
+  selection.max_magnitude = command.max_magnitude;
+  if (command.minor_planets || command.comets) {
+    selection.minor_planets = command.minor_planets;
+    selection.comets = command.comets;
+  }
+  if (command.designations_file &&
+      !read_designation_list(*command.designations_file, selection))
+    return false;
+  if (command.output_dir && !platform::open_output_folder(
+                                command.output_dir->c_str(), setup.folder)) {
+    std::fprintf(stderr, "orbelm: cannot use output folder %s: %s\n",
+                 command.output_dir->c_str(), std::strerror(errno));
+    return false;
+  }
+  return true;
+}
+
+// Listed designations that no record had: one line each for the first
+// MAX_NOT_FOUND_SHOWN, then their count. They do not change the exit
+// status: the list chooses records, it does not demand them.
+constexpr std::size_t MAX_NOT_FOUND_SHOWN = 20;
+
+void report_not_found(const DesignationList& list) {
+  const std::vector<std::string_view> missing = designations_not_found(list);
+  if (missing.empty()) return;
+  for (std::size_t i = 0; i < missing.size() && i < MAX_NOT_FOUND_SHOWN; ++i) {
+    Diagnostic message;
+    message.append("orbelm: listed designation \"");
+    message.append_escaped(missing[i]);
+    message.append("\" not found\n");
+    std::fwrite(message.text, 1, message.size, stderr);
+  }
+  std::fprintf(stderr, "orbelm: %zu listed designation%s not found\n",
+               missing.size(), missing.size() == 1 ? "" : "s");
 }
 
 }  // namespace
 
 int run(int argc, char** argv) {
   set_up_console();
+  const CommandLine command = parse_command_line(argc, argv);
+  if (command.action != CommandLine::Action::Run) return answer(command);
+  RunSetup setup;
+  if (!set_up_run(command, setup)) return finish(EXIT_FAILURE_STATUS);
+
+  // The first input is converted; further ones are not read yet.
   std::string input_name;
-  if (argc >= 2) {
-    const std::string_view argument = argv[1];
-    if (argument == "-h" || argument == "--help")
-      return finish(write_stdout(USAGE) ? EXIT_OK : EXIT_FAILURE_STATUS);
-    if (argument == "--version")
-      return finish(write_stdout("orbelm " ORBELM_VERSION "\n")
-                        ? EXIT_OK
-                        : EXIT_FAILURE_STATUS);
-    input_name = argument;
+  if (!command.inputs.empty()) {
+    input_name = command.inputs.front();
   } else if (!prompt_for_input_name(input_name)) {
     write_stdout("\n");
     std::fputs("orbelm: no input file name given\n", stderr);
@@ -377,8 +485,11 @@ int run(int argc, char** argv) {
     std::printf("%s  file not open\n", input_name.c_str());
     return finish(EXIT_FAILURE_STATUS);
   }
-  const int status = convert_input(input_name, input);
+  const int status = convert_input(input_name, input, setup);
   platform::close_input(input);
+  platform::close_output_folder(setup.folder);
+  if (setup.read_to_end && setup.selection.designations)
+    report_not_found(*setup.selection.designations);
   return finish(status);
 }
 

@@ -132,9 +132,18 @@ struct ConvertedLine {
 // the element line.
 LineOutcome convert_line(std::string_view line, ConvertedLine& out);
 
-// Runs the program: argument or prompt, the line loop, the console and the
-// element files. Returns the exit status: 0 when every record was
-// converted, 1 on any failure.
+struct Selection;  // selection.hpp
+
+// convert_line for a run that converts only the records `selection`
+// selects: one it does not select is Skipped, right after its designation
+// is scanned (`out.kind` and `out.designation` are filled), so it is
+// neither checked nor converted.
+LineOutcome convert_line(std::string_view line, ConvertedLine& out,
+                         Selection& selection);
+
+// Runs the program: command line or prompt, the line loop, the console and
+// the element files. Returns the exit status: 0 when every selected record
+// was converted, 1 on any failure, 2 for a wrong command line.
 int run(int argc, char** argv);
 
 }  // namespace orbelm

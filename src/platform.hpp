@@ -5,6 +5,7 @@
 #define ORBELM_PLATFORM_HPP
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 namespace orbelm::platform {
@@ -25,13 +26,28 @@ long read_input(InputFile file, char* buffer, std::size_t size);
 
 void close_input(InputFile file);
 
+// The folder that element files are written into; as it stands, the
+// current folder.
+struct OutputFolder {
+  int descriptor = -1;  // POSIX: the open folder; -1 for the current one
+  std::string prefix;   // Windows: the folder's path and a separator
+};
+
+// Creates the folder `path` and its missing parents, and opens it into
+// `folder`. False, with errno telling why, when it cannot be created or
+// opened, or is not a folder (ENOTDIR).
+bool open_output_folder(const char* path, OutputFolder& folder);
+
+void close_output_folder(OutputFolder& folder);
+
 enum class WriteStatus { Written, NotOpened, NotWritten };
 
-// Creates or truncates the file `name` in text mode (the platform's line
-// end), writes `size` bytes with one write and closes it. When the write or
-// the close fails, the partial file is removed and NotWritten returned.
-WriteStatus write_text_file(const char* name, const char* data,
-                            std::size_t size);
+// Creates or truncates the file `name` in `folder` in text mode (the
+// platform's line end), writes `size` bytes with one write and closes it.
+// When the write or the close fails, the partial file is removed and
+// NotWritten returned.
+WriteStatus write_text_file(const OutputFolder& folder, const char* name,
+                            const char* data, std::size_t size);
 
 // Why `name` (without its ".elm") cannot name a plain file in the current
 // folder on this platform, or "" when it can. On Windows: a control

@@ -231,7 +231,7 @@ TEST_F(EndToEnd, HelpAndVersion) {
   for (const char* option : {"-h", "--help"}) {
     const Result r = run(option);
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out.rfind("Usage: orbelm [INPUT_FILE]\n", 0), 0u) << r.out;
+    EXPECT_EQ(r.out.rfind("Usage: orbelm [OPTIONS] [INPUT_FILE...]\n", 0), 0u) << r.out;
   }
   const Result version = run("--version");
   EXPECT_EQ(version.status, 0);
