@@ -12,8 +12,8 @@ started=$SECONDS
 
 step() { echo "== windows: $* ($((SECONDS - started)) s)"; }
 
-step "install MinGW-w64, Wine and the GoogleTest sources"
-bash .ci/install-deps.sh g++-mingw-w64-x86-64 wine wine64 googletest
+step "install MinGW-w64, Wine, the GoogleTest sources and CLI11"
+bash .ci/install-deps.sh g++-mingw-w64-x86-64 wine wine64 googletest libcli11-dev
 
 # A private Wine prefix, removed at the end together with its wineserver.
 scratch=$(mktemp -d)
