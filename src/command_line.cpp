@@ -42,6 +42,8 @@ struct Values {
 };
 
 void define_options(CLI::App& app, CommandLine& line, Values& values) {
+  // On Windows CLI11 would take "/x" for an option; here it is a path.
+  app.allow_windows_style_options(false);
   app.formatter(std::make_shared<HelpFormatter>());
   app.get_formatter()->column_width(24);
   app.set_help_flag("-h,--help", "show this help and exit");
