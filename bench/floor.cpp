@@ -5,7 +5,11 @@
 // close, like orbelm. There is no classification and no conversion, so
 // orbelm's time beyond this program's is its own work.
 //
-// Usage: orbelm_floor INPUT_FILE   (element files land in the current folder)
+// Usage: orbelm_floor INPUT_FILE [ALSO_READ]
+// Element files land in the current folder. ALSO_READ, when given, is read
+// to its end first and dropped: with the records that a selection keeps as
+// INPUT_FILE and the whole input as ALSO_READ, the floor of a selecting run
+// is one read of the input and the creation of the selected files.
 //
 // The input is read in 64 KiB blocks and the names are printed through a
 // 64 KiB buffer, the same block sizes orbelm uses, so the two programs make
@@ -74,12 +78,27 @@ int convert(int input) {
   }
 }
 
+bool read_through(const char* path) {
+  const int input = ::open(path, O_RDONLY | O_CLOEXEC);
+  if (input < 0) return false;
+  static char buffer[BLOCK];
+  ssize_t count = 0;
+  while ((count = ::read(input, buffer, sizeof buffer)) > 0) {
+  }
+  ::close(input);
+  return count == 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fputs("usage: orbelm_floor INPUT_FILE\n", stderr);
+    std::fputs("usage: orbelm_floor INPUT_FILE [ALSO_READ]\n", stderr);
     return 2;
+  }
+  if (argc > 2 && !read_through(argv[2])) {
+    std::fprintf(stderr, "orbelm_floor: cannot read %s\n", argv[2]);
+    return 1;
   }
   const int input = ::open(argv[1], O_RDONLY | O_CLOEXEC);
   if (input < 0) {
