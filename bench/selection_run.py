@@ -10,8 +10,9 @@ the files the first run made, with the file system synced before every
 run, after an uncounted warm-up run of each; each run is started by the
 measuring helper (orbelm_measure).
 
-Prints the wall-clock ratio orbelm/floor in each mode: the median of the
-per-repetition ratios, and the ratio of the fastest runs.
+Prints the wall-clock ratio orbelm/floor in each mode (the median of the
+per-repetition ratios, and the ratio of the fastest runs) and the median
+CPU time (user and system) of each program.
 
 Usage: selection_run.py MEASURE ORBELM FLOOR INPUT WORK_FOLDER REPEATS SELECTED
 """
@@ -24,7 +25,7 @@ import sys
 
 
 def timed_run(measure, arguments, folder, console_path):
-    """One run in `folder`; returns its wall-clock seconds."""
+    """One run in `folder`; returns (wall, user + system CPU) in seconds."""
     result_path = console_path + ".measured"
     os.sync()
     with open(console_path, "wb") as console:
@@ -34,7 +35,8 @@ def timed_run(measure, arguments, folder, console_path):
     if status != 0:
         sys.exit(f"selection_run: {arguments[0]} failed with status {status}")
     with open(result_path) as result:
-        return float(result.read().split()[0])
+        wall, user, system, _ = result.read().split()
+    return float(wall), float(user) + float(system)
 
 
 def fresh_folder(work):
@@ -82,26 +84,28 @@ def main():
         for name in order:
             folder = fresh_folder(work)
             for mode in ("fresh", "existing"):
-                wall = timed_run(measure, programs[name], folder, console)
+                wall, cpu = timed_run(measure, programs[name], folder, console)
                 with open(console, "rb") as f:
                     if sum(1 for _ in f) != count:
                         sys.exit(f"selection_run: {name} did not print {count} names")
-                walls[mode][name].append(wall)
-                print(f"  repeat {repeat + 1} {name:6} {mode:8} wall {wall:7.3f} s",
-                      flush=True)
+                walls[mode][name].append((wall, cpu))
+                print(f"  repeat {repeat + 1} {name:6} {mode:8} wall {wall:7.3f} s"
+                      f"  CPU {cpu:6.3f} s", flush=True)
     shutil.rmtree(os.path.join(work, "out"), ignore_errors=True)
     print()
     print(f"Selecting {count} of {total} records, medians over {repeats} alternating"
           " repetitions:")
     print(f"{'mode':10} {'ratio orbelm/floor':>18} {'of fastest':>10}"
-          f" {'orbelm wall':>12} {'floor wall':>11}")
+          f" {'orbelm wall':>12} {'floor wall':>11} {'orbelm CPU':>11} {'floor CPU':>10}")
     for mode, runs in walls.items():
         pairs = list(zip(runs["orbelm"], runs["floor"]))
-        ratio = statistics.median(o / f for o, f in pairs)
-        fastest = min(runs["orbelm"]) / min(runs["floor"])
+        ratio = statistics.median(o[0] / f[0] for o, f in pairs)
+        fastest = min(o[0] for o, _ in pairs) / min(f[0] for _, f in pairs)
         print(f"{mode:10} {ratio:18.3f} {fastest:10.3f}"
-              f" {statistics.median(runs['orbelm']):10.3f} s"
-              f" {statistics.median(runs['floor']):9.3f} s")
+              f" {statistics.median(o[0] for o, _ in pairs):10.3f} s"
+              f" {statistics.median(f[0] for _, f in pairs):9.3f} s"
+              f" {statistics.median(o[1] for o, _ in pairs):9.3f} s"
+              f" {statistics.median(f[1] for _, f in pairs):8.3f} s")
 
 
 if __name__ == "__main__":
