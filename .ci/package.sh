@@ -165,7 +165,7 @@ if [ "$windows" = 1 ]; then
   python3 -m zipfile -e "dist/$zip" "$scratch/zip"
   exe="$scratch/zip/$top/orbelm.exe"
   dlls=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p')
-  echo "$zip: orbelm.exe imports" $dlls
+  echo "$zip: orbelm.exe imports $(echo "$dlls" | tr '\n' ' ')"
   for dll in $dlls; do
     echo "$dll" | grep -qiE '^(kernel32|msvcrt|ucrtbase|advapi32|user32|shell32|ws2_32|ntdll|bcrypt)\.dll$|^api-ms-win-' ||
       fail "$zip: orbelm.exe needs $dll, not a Windows system DLL"
