@@ -28,9 +28,11 @@ step() { echo "== package: $* ($((SECONDS - started)) s)"; }
 fail() { echo "package: $*" >&2; exit 1; }
 
 step "install what packaging needs"
-bash .ci/install-deps.sh dpkg-dev lintian gzip
+# zlib (gzip input) for both builds.
+bash .ci/install-deps.sh dpkg-dev lintian gzip zlib1g-dev
 if [ "$windows" = 1 ]; then
-  bash .ci/install-deps.sh g++-mingw-w64-x86-64 wine wine64 groff-base
+  bash .ci/install-deps.sh g++-mingw-w64-x86-64 libz-mingw-w64-dev wine wine64 \
+    groff-base
 fi
 
 scratch=$(mktemp -d)
