@@ -17,9 +17,9 @@ namespace {
 
 __extension__ typedef unsigned __int128 uint128;
 
-constexpr int kSignificantDigits = 17;
+constexpr int SIGNIFICANT_DIGITS = 17;
 
-constexpr std::uint64_t kPow10[20] = {
+constexpr std::uint64_t POW10[20] = {
     1ULL,
     10ULL,
     100ULL,
@@ -44,17 +44,17 @@ constexpr std::uint64_t kPow10[20] = {
 
 // Powers up to 10^22: the fast path multiplies a 53-bit significand by at
 // most 10^22, which still fits in 128 bits.
-constexpr int kMaxPow10Wide = 22;
+constexpr int MAX_POW10_WIDE = 22;
 
 struct Pow10Wide {
-  uint128 value[kMaxPow10Wide + 1];
+  uint128 value[MAX_POW10_WIDE + 1];
   constexpr Pow10Wide() : value() {
     value[0] = 1;
-    for (int i = 1; i <= kMaxPow10Wide; ++i) value[i] = value[i - 1] * 10;
+    for (int i = 1; i <= MAX_POW10_WIDE; ++i) value[i] = value[i - 1] * 10;
   }
 };
 
-constexpr Pow10Wide kPow10Wide;
+constexpr Pow10Wide POW10_WIDE;
 
 // A decimal with `digits` significant digits taken as an integer whose first
 // digit has place value 10^exp10.
@@ -71,8 +71,8 @@ int floor_log10_pow2(int p) { return (p * 78913) >> 18; }
 // The value's binary exponent range where floor(value * 10^k) fits in 128
 // bits for the k that leaves 18 digits: below 2^-16, k would exceed 22;
 // from 2^127 up, the shifted significand would not fit.
-constexpr int kFastMinExp2 = -16;
-constexpr int kFastMaxExp2 = 126;
+constexpr int FAST_MIN_EXP2 = -16;
+constexpr int FAST_MAX_EXP2 = 126;
 
 // First 18 digits of m * 2^e, truncated. `m` has its leading bit at 2^52
 // and 2^-16 <= m * 2^e < 2^127. The estimate of the decimal exponent from
@@ -81,17 +81,17 @@ constexpr int kFastMaxExp2 = 126;
 // integer itself.
 Decimal leading_digits_fast(std::uint64_t m, int e) {
   const int exp10 = floor_log10_pow2(e + 52);
-  const int k = kSignificantDigits - exp10;
+  const int k = SIGNIFICANT_DIGITS - exp10;
   uint128 scaled;
   if (e < 0) {
-    scaled = (uint128{m} * kPow10Wide.value[k]) >> -e;
+    scaled = (uint128{m} * POW10_WIDE.value[k]) >> -e;
   } else if (k >= 0) {
-    scaled = (uint128{m} << e) * kPow10Wide.value[k];
+    scaled = (uint128{m} << e) * POW10_WIDE.value[k];
   } else {
-    scaled = (uint128{m} << e) / kPow10Wide.value[-k];
+    scaled = (uint128{m} << e) / POW10_WIDE.value[-k];
   }
   const auto n = static_cast<std::uint64_t>(scaled);
-  if (n >= kPow10[18]) return {n / 10, exp10 + 1};
+  if (n >= POW10[18]) return {n / 10, exp10 + 1};
   return {n, exp10};
 }
 
@@ -100,16 +100,16 @@ Decimal leading_digits_fast(std::uint64_t m, int e) {
 // print the exact expansion, which is then cut. It is slow, but only tiny,
 // huge and subnormal values come here.
 Decimal leading_digits_exact(double magnitude) {
-  constexpr int kDecimals = 767;
-  char text[kDecimals + 16];
+  constexpr int DECIMALS = 767;
+  char text[DECIMALS + 16];
   const char* end = std::to_chars(text, text + sizeof text, magnitude,
-                                  std::chars_format::scientific, kDecimals)
+                                  std::chars_format::scientific, DECIMALS)
                         .ptr;
-  // text is "d.ddd...de+XX" with exactly kDecimals digits after the point.
+  // text is "d.ddd...de+XX" with exactly DECIMALS digits after the point.
   std::uint64_t n = static_cast<std::uint64_t>(text[0] - '0');
   for (int i = 2; i < 19; ++i)
     n = n * 10 + static_cast<std::uint64_t>(text[i] - '0');
-  const char* sign = text + 2 + kDecimals + 1;
+  const char* sign = text + 2 + DECIMALS + 1;
   int exp10 = 0;
   for (const char* c = sign + 1; c != end; ++c) exp10 = exp10 * 10 + (*c - '0');
   return {n, *sign == '-' ? -exp10 : exp10};
@@ -121,8 +121,8 @@ Decimal leading_digits_exact(double magnitude) {
 Decimal round_to_17(Decimal d18) {
   std::uint64_t s = d18.digits / 10;
   if (d18.digits % 10 >= 5) ++s;
-  if (s == kPow10[kSignificantDigits])
-    return {kPow10[kSignificantDigits - 1], d18.exp10 + 1};
+  if (s == POW10[SIGNIFICANT_DIGITS])
+    return {POW10[SIGNIFICANT_DIGITS - 1], d18.exp10 + 1};
   return {s, d18.exp10};
 }
 
@@ -131,7 +131,7 @@ Decimal round_to_17(Decimal d18) {
 Decimal significant_17(std::uint64_t bits) {
   const int biased = static_cast<int>(bits >> 52);
   const int exp2 = biased - 1023;
-  if (biased != 0 && exp2 >= kFastMinExp2 && exp2 <= kFastMaxExp2) {
+  if (biased != 0 && exp2 >= FAST_MIN_EXP2 && exp2 <= FAST_MAX_EXP2) {
     const std::uint64_t m = (bits & ((1ULL << 52) - 1)) | (1ULL << 52);
     return round_to_17(leading_digits_fast(m, exp2 - 52));
   }
@@ -150,11 +150,11 @@ struct Scaled {
 // it is 0 the first significant digit is itself the first dropped one.
 Scaled round_at_place(Decimal d17, int precision) {
   const int keep = d17.exp10 + precision + 1;
-  if (keep >= kSignificantDigits)
-    return {d17.digits, keep - kSignificantDigits};
+  if (keep >= SIGNIFICANT_DIGITS)
+    return {d17.digits, keep - SIGNIFICANT_DIGITS};
   if (keep < 0) return {0, 0};
   const std::uint64_t with_dropped =
-      d17.digits / kPow10[kSignificantDigits - 1 - keep];
+      d17.digits / POW10[SIGNIFICANT_DIGITS - 1 - keep];
   return {with_dropped / 10 + (with_dropped % 10 >= 5 ? 1 : 0), 0};
 }
 
@@ -186,7 +186,7 @@ struct DigitPairs {
   }
 };
 
-constexpr DigitPairs kDigitPairs;
+constexpr DigitPairs DIGIT_PAIRS;
 
 // Writes the digits of n, without leading zeros, ending just before `end`;
 // returns how many. Zero has no digits.
@@ -194,11 +194,11 @@ int write_digits_backward(std::uint64_t n, char* end) {
   char* p = end;
   for (; n >= 100; n /= 100) {
     p -= 2;
-    std::memcpy(p, kDigitPairs.text + 2 * (n % 100), 2);
+    std::memcpy(p, DIGIT_PAIRS.text + 2 * (n % 100), 2);
   }
   if (n >= 10) {
     p -= 2;
-    std::memcpy(p, kDigitPairs.text + 2 * n, 2);
+    std::memcpy(p, DIGIT_PAIRS.text + 2 * n, 2);
   } else if (n != 0) {
     *--p = static_cast<char>('0' + n);
   }
@@ -248,9 +248,9 @@ std::size_t format_fixed(double value, int width, int precision, char* out) {
   const auto bits = std::bit_cast<std::uint64_t>(value);
   const bool negative = (bits >> 63) != 0;
   const std::uint64_t magnitude = bits & ~(1ULL << 63);
-  constexpr std::uint64_t kExponentMask = 0x7FFULL << 52;
-  if ((magnitude & kExponentMask) == kExponentMask) {
-    return write_special(negative, (magnitude & ~kExponentMask) != 0, width,
+  constexpr std::uint64_t EXPONENT_MASK = 0x7FFULL << 52;
+  if ((magnitude & EXPONENT_MASK) == EXPONENT_MASK) {
+    return write_special(negative, (magnitude & ~EXPONENT_MASK) != 0, width,
                          out);
   }
   Scaled s{0, 0};

@@ -43,12 +43,17 @@ inline constexpr std::size_t FIXED_MAX_CHARS =
 // value keeps its sign when it rounds to zero. Infinities and NaN print as
 // "inf", "-inf", "nan" and "-nan" (the sign bit decides), right-aligned.
 //
-// Examples:
-//   1203.25 (exact)         %8.1f   "  1203.3"  (a tie rounds up, not to even)
-//   1514.0499999999999545   %8.1f   "  1514.1"  (step 1 gives
-//   1514.0500000000000) 999.95 (...950000000000045) %5.1f  "1000.0"  (the carry
-//   widens the number) -0.00000001             %9.7f   "-0.0000000" 1e20 %4.1f
-//   "100000000000000000000.0"
+// Examples: the exact value of the double (those nearest 1514.05, 999.95
+// and -0.00000001 in rows 2 to 4), the format, the result and why.
+// clang-format off
+//   1203.25                  %8.1f  "  1203.3"    a tie, rounded up
+//   1514.049999999999954...  %8.1f  "  1514.1"    step 1: 1514.0500000000000
+//   999.950000000000045...   %5.1f  "1000.0"      the carry widens the number
+//   -0.0000000100000000...   %9.7f  "-0.0000000"  zero keeps the sign
+//   1e20                     %4.1f  "100000000000000000000.0"  never cut
+// clang-format on
+// A correctly rounding printf prints "  1203.2" (the tie to even) and
+// "  1514.0" (the exact value is below the tie) for the first two.
 std::size_t format_fixed(double value, int width, int precision, char* out);
 
 }  // namespace orbelm
