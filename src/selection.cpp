@@ -13,6 +13,39 @@ std::string_view trimmed(std::string_view text) {
   return text;
 }
 
+// FNV-1a: quick on the few bytes of a designation and well spread.
+std::uint64_t hash(std::string_view text) {
+  std::uint64_t value = 14695981039346656037u;
+  for (const char c : text) {
+    value ^= static_cast<unsigned char>(c);
+    value *= 1099511628211u;
+  }
+  return value;
+}
+
+// The word and the bit of `hash_bits` that stand for `text`.
+struct HashBit {
+  std::size_t word;
+  std::uint64_t bit;
+};
+
+HashBit hash_bit(const std::vector<std::uint64_t>& hash_bits,
+                 std::string_view text) {
+  const std::uint64_t value = hash(text);
+  return {static_cast<std::size_t>(value >> 6) & (hash_bits.size() - 1),
+          std::uint64_t{1} << (value & 63)};
+}
+
+void fill_hash_bits(DesignationList& list) {
+  std::size_t words = 1;
+  while (words * 64 < list.entries.size() * 32) words *= 2;
+  list.hash_bits.assign(words, 0);
+  for (const auto& entry : list.entries) {
+    const HashBit at = hash_bit(list.hash_bits, entry.designation);
+    list.hash_bits[at.word] |= at.bit;
+  }
+}
+
 bool entry_before(const DesignationList::Entry& entry,
                   std::string_view designation) {
   return std::string_view(entry.designation) < designation;
@@ -71,10 +104,15 @@ DesignationList parse_designation_list(std::string_view text) {
                                         return a.designation == b.designation;
                                       });
   list.entries.erase(duplicates, list.entries.end());
+  fill_hash_bits(list);
   return list;
 }
 
 bool find_designation(DesignationList& list, std::string_view designation) {
+  if (!list.hash_bits.empty()) {
+    const HashBit at = hash_bit(list.hash_bits, designation);
+    if ((list.hash_bits[at.word] & at.bit) == 0) return false;
+  }
   const auto entry = std::lower_bound(list.entries.begin(), list.entries.end(),
                                       designation, entry_before);
   if (entry == list.entries.end() || entry->designation != designation)

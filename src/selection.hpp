@@ -9,6 +9,7 @@
 #define ORBELM_SELECTION_HPP
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -28,14 +29,17 @@ std::optional<double> record_magnitude(RecordKind kind, std::string_view line);
 
 // The designations of a list, sorted for lookup, each with its place in
 // the list (for reporting in the list's order) and whether a record with
-// it was seen.
+// it was seen. Most records of a run are not listed; a bit per hash value
+// (`hash_bits`, 32 bits or more per entry) turns nearly all of them away
+// before the sorted entries are searched.
 struct DesignationList {
   struct Entry {
     std::string designation;
     std::size_t order;
     bool found;
   };
-  std::vector<Entry> entries;  // sorted by designation, each once
+  std::vector<Entry> entries;            // sorted by designation, each once
+  std::vector<std::uint64_t> hash_bits;  // a power of two of words, or none
 };
 
 // The list in `text`: one designation per line; the line end may be LF or
