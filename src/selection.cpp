@@ -15,10 +15,10 @@ std::string_view trimmed(std::string_view text) {
 
 // FNV-1a: quick on the few bytes of a designation and well spread.
 std::uint64_t hash(std::string_view text) {
-  std::uint64_t value = 14695981039346656037u;
+  std::uint64_t value = 14695981039346656037U;
   for (const char c : text) {
     value ^= static_cast<unsigned char>(c);
-    value *= 1099511628211u;
+    value *= 1099511628211U;
   }
   return value;
 }
