@@ -143,9 +143,9 @@ TEST_F(EndToEnd, DesignationsThatAreNotFileNamesAreReportedAndSkipped) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "0099P.elm\n");
   EXPECT_EQ(r.err,
-            "orbelm: line 1: designation \"K/../..\" holds \"/\" or \"\\\", "
+            "orbelm: in.txt: line 1: designation \"K/../..\" holds \"/\" or \"\\\", "
             "which would name a path; record not converted\n"
-            "orbelm: line 2: designation \"K05A00A000004\" is longer than 11 "
+            "orbelm: in.txt: line 2: designation \"K05A00A000004\" is longer than 11 "
             "characters; record not converted\n");
   EXPECT_EQ(files(), (Names{"0099P.elm", "in.txt"}));
   EXPECT_EQ(element_file("0099P.elm"), testing::COMET_EXAMPLE_ELEMENTS);
@@ -158,7 +158,7 @@ TEST_F(EndToEnd, DiagnosticsEscapeAndShortenDesignations) {
   const Result r = run("in.txt");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err, "orbelm: line 1: designation \"K\\x1B[2J" +
+  EXPECT_EQ(r.err, "orbelm: in.txt: line 1: designation \"K\\x1B[2J" +
                        std::string(35, '9') +
                        "...\" is longer than 11 characters; record not "
                        "converted\n");
@@ -185,9 +185,9 @@ TEST_F(EndToEnd, DesignationsThatWindowsCannotNameAreSkippedOnWindows) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "0099P.elm\n");
   EXPECT_EQ(r.err,
-            "orbelm: line 1: designation \"NUL\" is a Windows device name; "
+            "orbelm: in.txt: line 1: designation \"NUL\" is a Windows device name; "
             "record not converted\n"
-            "orbelm: line 2: designation \"C:12345\" holds a character that a "
+            "orbelm: in.txt: line 2: designation \"C:12345\" holds a character that a "
             "Windows file name cannot hold; record not converted\n");
   EXPECT_EQ(files(), (Names{"0099P.elm", "in.txt"}));
 }
@@ -231,7 +231,7 @@ TEST_F(EndToEnd, HelpAndVersion) {
   for (const char* option : {"-h", "--help"}) {
     const Result r = run(option);
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out.rfind("Usage: orbelm [INPUT_FILE]\n", 0), 0u) << r.out;
+    EXPECT_EQ(r.out.rfind("Usage: orbelm [INPUT_FILE...]\n", 0), 0u) << r.out;
   }
   const Result version = run("--version");
   EXPECT_EQ(version.status, 0);
