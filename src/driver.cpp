@@ -300,7 +300,7 @@ struct Progress {
 void draw_progress(Progress& progress, Clock::time_point now) {
   progress.facts.elapsed_seconds =
       std::chrono::duration<double>(now - progress.start).count();
-  char text[MAX_PROGRESS_LINE];
+  char text[MAX_PROGRESS_LINE] = {};
   const std::size_t size = format_progress(progress.facts, text);
   char line[1 + 2 * MAX_PROGRESS_LINE];
   line[0] = '\r';

@@ -14,7 +14,8 @@
 // wrong checksum, bytes after the end) ends the stream like a read error,
 // with a short reason; the bytes decoded before the damage are handed out
 // first. The buffers are part of the stream; only zlib's own state (about
-// 44 KiB) is allocated, once, when the first gzip member starts.
+// 44 KiB) is allocated, once per input, when its first gzip member starts;
+// later members reuse it.
 #ifndef ORBELM_INPUT_HPP
 #define ORBELM_INPUT_HPP
 

@@ -51,8 +51,7 @@ std::string with_long_name(const std::string& element_line,
 // The message for a record whose designation (as printed) holds a path
 // separator, on input line `line`.
 std::string path_rejected(int line, std::string_view designation) {
-  return "orbelm: in.txt: line " + std::to_string(line) +
-         ": designation \"" +
+  return "orbelm: in.txt: line " + std::to_string(line) + ": designation \"" +
          std::string(designation) +
          "\" holds \"/\" or \"\\\", which would name a path; record "
          "not converted\n";
