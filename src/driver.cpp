@@ -3,15 +3,19 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "convert.hpp"
 #include "fixed.hpp"
+#include "input.hpp"
 #include "lines.hpp"
 #include "platform.hpp"
+#include "progress.hpp"
 
 namespace orbelm {
 namespace {
@@ -167,18 +171,23 @@ constexpr int EXIT_OK = 0;
 constexpr int EXIT_FAILURE_STATUS = 1;
 
 constexpr const char* USAGE =
-    "Usage: orbelm [INPUT_FILE]\n"
+    "Usage: orbelm [INPUT_FILE...]\n"
     "\n"
     "Converts the orbital elements of minor planets and comets, one\n"
     "record per line in the Minor Planet Center's fixed-column layouts,\n"
     "into element files: for every record one file DESIGNATION.elm in\n"
     "the current folder, holding one line. Prints the name of each\n"
-    "element file as it writes it. Without INPUT_FILE it asks for the\n"
-    "name (\"input_file = \").\n"
+    "element file as it writes it. Several input files are converted in\n"
+    "the order given, as one run; \"-\" reads standard input. An input\n"
+    "in gzip format (MPCORB.DAT.gz) is decompressed as it is read.\n"
+    "Without INPUT_FILE it asks for the name (\"input_file = \").\n"
+    "When standard error is a terminal and standard output is not, a\n"
+    "status line on standard error shows the progress.\n"
     "\n"
-    "Exit status: 0 when every record was converted; 1 when the input or\n"
-    "an element file cannot be opened, read or written, or a record was\n"
-    "not converted because its designation cannot name a file.\n"
+    "Exit status: 0 when every record was converted; 1 when an input or\n"
+    "an element file cannot be opened, read or written, compressed input\n"
+    "is damaged, or a record was not converted because its designation\n"
+    "cannot name a file.\n"
     "\n"
     "  -h, --help   show this help and exit\n"
     "  --version    show the version and exit\n";
@@ -232,11 +241,13 @@ bool prompt_for_input_name(std::string& name) {
 // Longest part of a rejected designation that its diagnostic shows: a
 // piece of a runaway line can make a token of 249 characters.
 constexpr std::size_t MAX_SHOWN_DESIGNATION = 40;
+// Longest input name that a diagnostic shows whole; a longer one is cut.
+constexpr std::size_t MAX_SHOWN_NAME = 512;
 
 // A diagnostic line in a fixed buffer, written whole with one call
 // (standard error is unbuffered).
 struct Diagnostic {
-  char text[256];
+  char text[768];
   std::size_t size = 0;
 
   void append(std::string_view part) {
@@ -244,6 +255,15 @@ struct Diagnostic {
     const std::size_t count = std::min(part.size(), room);
     std::memcpy(text + size, part.data(), count);
     size += count;
+  }
+  void append_number(std::size_t value) {
+    char digits[24];
+    const auto result = std::to_chars(digits, digits + sizeof digits, value);
+    append({digits, static_cast<std::size_t>(result.ptr - digits)});
+  }
+  void append_name(std::string_view name) {
+    append(name.substr(0, MAX_SHOWN_NAME));
+    if (name.size() > MAX_SHOWN_NAME) append("...");
   }
   // Printable ASCII as it is, other bytes as \xHH, so a crafted record
   // cannot drive the terminal.
@@ -260,42 +280,135 @@ struct Diagnostic {
     }
     if (part.size() > MAX_SHOWN_DESIGNATION) append("...");
   }
+  void write() const { std::fwrite(text, 1, size, stderr); }
 };
 
-void report_rejected(std::size_t line_number, std::string_view designation) {
-  char number[24];
-  const auto [end, error] =
-      std::to_chars(number, number + sizeof number, line_number);
-  (void)error;
+using Clock = std::chrono::steady_clock;
+
+// The status line of a long run, shown on standard error when it is a
+// terminal and standard output is not (see progress.hpp for its text).
+struct Progress {
+  bool enabled = false;
+  Clock::time_point start;
+  Clock::time_point shown_at;
+  std::size_t shown_size = 0;  // characters of the line on the screen
+  ProgressFacts facts{};
+};
+
+// Rewrites the status line in place: a carriage return, the line, and
+// blanks over the rest of a longer earlier line.
+void draw_progress(Progress& progress, Clock::time_point now) {
+  progress.facts.elapsed_seconds =
+      std::chrono::duration<double>(now - progress.start).count();
+  char text[MAX_PROGRESS_LINE] = {};
+  const std::size_t size = format_progress(progress.facts, text);
+  char line[1 + 2 * MAX_PROGRESS_LINE];
+  line[0] = '\r';
+  std::memcpy(line + 1, text, size);
+  const std::size_t blanks =
+      progress.shown_size > size ? progress.shown_size - size : 0;
+  std::memset(line + 1 + size, ' ', blanks);
+  std::fwrite(line, 1, 1 + size + blanks, stderr);
+  progress.shown_size = size;
+  progress.shown_at = now;
+}
+
+// Called once per input block; redraws at most four times a second.
+void tick_progress(Progress& progress) {
+  if (!progress.enabled) return;
+  const Clock::time_point now = Clock::now();
+  if (progress.shown_size == 0 ||
+      now - progress.shown_at >= std::chrono::milliseconds(250))
+    draw_progress(progress, now);
+}
+
+// Blanks the status line so that a diagnostic starts at the line's start;
+// the next tick draws it again below.
+void clear_progress(Progress& progress) {
+  if (progress.shown_size == 0) return;
+  char line[2 + MAX_PROGRESS_LINE];
+  line[0] = '\r';
+  std::memset(line + 1, ' ', progress.shown_size);
+  line[1 + progress.shown_size] = '\r';
+  std::fwrite(line, 1, 2 + progress.shown_size, stderr);
+  progress.shown_size = 0;
+}
+
+// The status line with the final count and time, and its newline.
+void end_progress(Progress& progress) {
+  if (!progress.enabled) return;
+  draw_progress(progress, Clock::now());
+  std::fputc('\n', stderr);
+}
+
+struct RunState {
+  std::string_view input_name;  // as diagnostics name it
+  std::size_t line_number = 1;  // in the current input
+  bool any_failure = false;
+  Progress progress;
+};
+
+void report_rejected(RunState& state, std::string_view designation) {
+  clear_progress(state.progress);
   Diagnostic message;
-  message.append("orbelm: line ");
-  message.append({number, static_cast<std::size_t>(end - number)});
+  message.append("orbelm: ");
+  message.append_name(state.input_name);
+  message.append(": line ");
+  message.append_number(state.line_number);
   message.append(": designation \"");
   message.append_escaped(designation);
   message.append("\" ");
   message.append(designation_problem(designation));
   message.append("; record not converted\n");
-  std::fwrite(message.text, 1, message.size, stderr);
+  message.write();
 }
 
-// The outcome of one record for the run: go on, or stop with a status.
-enum class Step { Continue, Stop };
+// Damaged compressed data, or a read error: the lines read before it were
+// converted, the rest of the input is not.
+void report_input_failure(const InputStream& stream, RunState& state) {
+  clear_progress(state.progress);
+  Diagnostic message;
+  message.append("orbelm: ");
+  if (stream.failure != InputFailure::Damaged) {
+    message.append("cannot read ");
+    message.append_name(state.input_name);
+    message.append(": ");
+    message.append(std::strerror(stream.read_error));
+    message.append("\n");
+    message.write();
+    return;
+  }
+  message.append_name(state.input_name);
+  message.append(": ");
+  message.append(stream.damage);
+  if (!stream.damage_detail.empty()) {
+    message.append(" (");
+    message.append(stream.damage_detail);
+    message.append(")");
+  }
+  const std::size_t whole_lines = state.line_number - 1;
+  if (whole_lines == 0) {
+    message.append("; no line converted\n");
+  } else {
+    message.append("; lines after line ");
+    message.append_number(whole_lines);
+    message.append(" not converted\n");
+  }
+  message.write();
+}
 
-struct RunState {
-  std::size_t line_number = 1;
-  bool any_failure = false;
-  int stop_status = EXIT_OK;
-};
+// The outcome of one record, or of one input, for the run: go on, or stop
+// with status 1.
+enum class Step { Continue, Stop };
 
 Step finish_record(const ConvertedLine& converted, RunState& state) {
   const std::string_view name{converted.file_name, converted.file_name_size};
-  if (!write_stdout(name) || !write_stdout("\n")) {
-    state.stop_status = EXIT_FAILURE_STATUS;  // finish() reports it
-    return Step::Stop;
-  }
+  if (!write_stdout(name) || !write_stdout("\n"))
+    return Step::Stop;  // finish() reports it
   switch (platform::write_text_file(converted.file_name, converted.element_line,
                                     converted.element_line_size)) {
     case platform::WriteStatus::Written:
+      ++state.progress.facts.files_written;
       return Step::Continue;
     case platform::WriteStatus::NotOpened:
       std::printf("%s  file not open\n", converted.file_name);
@@ -304,7 +417,6 @@ Step finish_record(const ConvertedLine& converted, RunState& state) {
       std::printf("%s  file not written\n", converted.file_name);
       break;
   }
-  state.stop_status = EXIT_FAILURE_STATUS;
   return Step::Stop;
 }
 
@@ -314,7 +426,7 @@ Step process_piece(const LinePiece& piece, ConvertedLine& converted,
     case LineOutcome::Skipped:
       return Step::Continue;
     case LineOutcome::Rejected:
-      report_rejected(state.line_number, converted.designation);
+      report_rejected(state, converted.designation);
       state.any_failure = true;
       return Step::Continue;
     case LineOutcome::Converted:
@@ -323,39 +435,77 @@ Step process_piece(const LinePiece& piece, ConvertedLine& converted,
   return Step::Continue;
 }
 
-// The line loop over an open input. Returns the exit status.
-int convert_input(const std::string& input_name, platform::InputFile input) {
+long read_platform_input(void* file, char* buffer, std::size_t size) {
+  return platform::read_input(*static_cast<platform::InputFile*>(file), buffer,
+                              size);
+}
+
+// The line loop over an open input, plain or compressed.
+Step convert_input(platform::InputFile input, RunState& state) {
   LineReader reader;
+  InputStream stream;
   ConvertedLine converted;
-  RunState state;
+  open_stream(stream, read_platform_input, &input);
+  state.line_number = 1;
   const FeedEnd end = feed_pieces(
       reader,
-      [input](char* buffer, std::size_t size) {
-        return platform::read_input(input, buffer, size);
+      [&stream, &state](char* buffer, std::size_t size) {
+        const long count = read_stream(stream, buffer, size);
+        state.progress.facts.bytes_read = stream.raw_read;
+        tick_progress(state.progress);
+        return count;
       },
       [&converted, &state](const LinePiece& piece) {
         if (process_piece(piece, converted, state) == Step::Stop) return false;
         if (piece.ends_line) ++state.line_number;
         return true;
       });
-  switch (end) {
-    case FeedEnd::ReadFailed:
-      std::fprintf(stderr, "orbelm: cannot read %s: %s\n", input_name.c_str(),
-                   std::strerror(errno));
-      return EXIT_FAILURE_STATUS;
-    case FeedEnd::Stopped:
-      return state.stop_status;
-    case FeedEnd::Finished:
-      break;
-  }
-  return state.any_failure ? EXIT_FAILURE_STATUS : EXIT_OK;
+  if (end == FeedEnd::ReadFailed) report_input_failure(stream, state);
+  close_stream(stream);
+  return end == FeedEnd::Finished ? Step::Continue : Step::Stop;
 }
 
 }  // namespace
 
+int convert_inputs(std::span<const std::string> names,
+                   bool dash_reads_standard_input) {
+  RunState state;
+  Progress& progress = state.progress;
+  progress.enabled =
+      platform::stderr_is_terminal() && !platform::stdout_is_terminal();
+  progress.start = Clock::now();
+  progress.facts.input_count = names.size();
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    const bool from_standard_input =
+        dash_reads_standard_input && names[i] == "-";
+    platform::InputFile input;
+    if (from_standard_input) {
+      input = platform::standard_input();
+    } else if (platform::open_input(names[i].c_str(), input) !=
+               platform::OpenStatus::Opened) {
+      std::printf("%s  file not open\n", names[i].c_str());
+      end_progress(progress);
+      return EXIT_FAILURE_STATUS;
+    }
+    state.input_name =
+        from_standard_input ? std::string_view("standard input") : names[i];
+    progress.facts.input_number = i + 1;
+    progress.facts.input_name = state.input_name;
+    progress.facts.bytes_read = 0;
+    progress.facts.input_size = platform::input_size(input);
+    const Step step = convert_input(input, state);
+    platform::close_input(input);
+    if (step == Step::Stop) {
+      end_progress(progress);
+      return EXIT_FAILURE_STATUS;
+    }
+  }
+  end_progress(progress);
+  return state.any_failure ? EXIT_FAILURE_STATUS : EXIT_OK;
+}
+
 int run(int argc, char** argv) {
   set_up_console();
-  std::string input_name;
   if (argc >= 2) {
     const std::string_view argument = argv[1];
     if (argument == "-h" || argument == "--help")
@@ -364,22 +514,17 @@ int run(int argc, char** argv) {
       return finish(write_stdout("orbelm " ORBELM_VERSION "\n")
                         ? EXIT_OK
                         : EXIT_FAILURE_STATUS);
-    input_name = argument;
-  } else if (!prompt_for_input_name(input_name)) {
+    const std::vector<std::string> names(argv + 1, argv + argc);
+    return finish(convert_inputs(names, true));
+  }
+  std::string input_name;
+  if (!prompt_for_input_name(input_name)) {
     write_stdout("\n");
     std::fputs("orbelm: no input file name given\n", stderr);
     return finish(EXIT_FAILURE_STATUS);
   }
-
-  platform::InputFile input;
-  if (platform::open_input(input_name.c_str(), input) !=
-      platform::OpenStatus::Opened) {
-    std::printf("%s  file not open\n", input_name.c_str());
-    return finish(EXIT_FAILURE_STATUS);
-  }
-  const int status = convert_input(input_name, input);
-  platform::close_input(input);
-  return finish(status);
+  // The name typed at the prompt is a file name, "-" too.
+  return finish(convert_inputs({&input_name, 1}, false));
 }
 
 }  // namespace orbelm

@@ -8,6 +8,8 @@
 #define ORBELM_DRIVER_HPP
 
 #include <cstddef>
+#include <span>
+#include <string>
 #include <string_view>
 
 #include "columns.hpp"
@@ -132,7 +134,19 @@ struct ConvertedLine {
 // the element line.
 LineOutcome convert_line(std::string_view line, ConvertedLine& out);
 
-// Runs the program: argument or prompt, the line loop, the console and the
+// Converts the inputs `names` in the order given, as one run: the console
+// and the element files are those of converting them one after the other,
+// and line numbers count from 1 in each input. With
+// `dash_reads_standard_input`, the name "-" reads standard input. An input
+// that cannot be opened stops the run there ("NAME  file not open" on
+// standard output); so does one that cannot be read or whose compressed
+// data is damaged, after its whole lines before the damage (a message on
+// standard error). Returns the exit status: 0 when every record of every
+// input was converted, 1 otherwise.
+int convert_inputs(std::span<const std::string> names,
+                   bool dash_reads_standard_input);
+
+// Runs the program: arguments or prompt, the line loop, the console and the
 // element files. Returns the exit status: 0 when every record was
 // converted, 1 on any failure.
 int run(int argc, char** argv);

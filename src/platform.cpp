@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -32,7 +33,22 @@ long read_input(InputFile file, char* buffer, std::size_t size) {
   return _read(file.descriptor, buffer, chunk);
 }
 
-void close_input(InputFile file) { _close(file.descriptor); }
+InputFile standard_input() {
+  _setmode(_fileno(stdin), _O_BINARY);
+  return {_fileno(stdin), false};
+}
+
+std::uint64_t input_size(InputFile file) {
+  struct _stat64 info;
+  if (_fstat64(file.descriptor, &info) != 0 ||
+      (info.st_mode & _S_IFMT) != _S_IFREG || info.st_size < 0)
+    return 0;
+  return static_cast<std::uint64_t>(info.st_size);
+}
+
+void close_input(InputFile file) {
+  if (file.owned) _close(file.descriptor);
+}
 
 WriteStatus write_text_file(const char* name, const char* data,
                             std::size_t size) {
@@ -89,6 +105,8 @@ std::string_view file_name_problem(std::string_view name) {
 
 bool stdout_is_terminal() { return _isatty(1) != 0; }
 
+bool stderr_is_terminal() { return _isatty(2) != 0; }
+
 void report_broken_pipe_as_error() {}
 
 #else
@@ -112,7 +130,19 @@ long read_input(InputFile file, char* buffer, std::size_t size) {
   }
 }
 
-void close_input(InputFile file) { ::close(file.descriptor); }
+InputFile standard_input() { return {STDIN_FILENO, false}; }
+
+std::uint64_t input_size(InputFile file) {
+  struct stat info {};
+  if (::fstat(file.descriptor, &info) != 0 || !S_ISREG(info.st_mode) ||
+      info.st_size < 0)
+    return 0;
+  return static_cast<std::uint64_t>(info.st_size);
+}
+
+void close_input(InputFile file) {
+  if (file.owned) ::close(file.descriptor);
+}
 
 namespace {
 
@@ -148,6 +178,8 @@ WriteStatus write_text_file(const char* name, const char* data,
 std::string_view file_name_problem(std::string_view /*name*/) { return {}; }
 
 bool stdout_is_terminal() { return ::isatty(STDOUT_FILENO) != 0; }
+
+bool stderr_is_terminal() { return ::isatty(STDERR_FILENO) != 0; }
 
 void report_broken_pipe_as_error() { ::signal(SIGPIPE, SIG_IGN); }
 

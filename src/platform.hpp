@@ -5,6 +5,7 @@
 #define ORBELM_PLATFORM_HPP
 
 #include <cstddef>
+#include <cstdint>
 #include <string_view>
 
 namespace orbelm::platform {
@@ -15,9 +16,17 @@ enum class OpenStatus { Opened, NotFound, IsDirectory };
 // line reader, the same way on every platform).
 struct InputFile {
   int descriptor = -1;
+  bool owned = true;  // closed by close_input (standard input is not)
 };
 
 OpenStatus open_input(const char* path, InputFile& file);
+
+// Standard input as an input file, switched to binary mode on Windows.
+InputFile standard_input();
+
+// The size in bytes of a regular file, or 0 when it has none (a pipe, a
+// terminal) or it cannot be told.
+std::uint64_t input_size(InputFile file);
 
 // Reads up to `size` bytes; returns the count, 0 at the end of the input,
 // or -1 after a read error (errno tells which).
@@ -42,6 +51,9 @@ std::string_view file_name_problem(std::string_view name);
 
 // Whether standard output is a terminal (then it is flushed per line).
 bool stdout_is_terminal();
+
+// Whether standard error is a terminal (then a long run shows progress).
+bool stderr_is_terminal();
 
 // Makes a write to a closed pipe fail with an error instead of ending the
 // process by a signal, so that the exit status reports it.
