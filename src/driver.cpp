@@ -176,6 +176,13 @@ constexpr const char* USAGE =
     "element file as it writes it. Without INPUT_FILE it asks for the\n"
     "name (\"input_file = \").\n"
     "\n"
+    "An existing element file is overwritten in place and cut to the new\n"
+    "line's length. An interruption (SIGINT or Ctrl-C, SIGTERM, SIGHUP;\n"
+    "on Windows also Ctrl-Break and closing the console) ends the run\n"
+    "after the record in progress: its file is written whole, standard\n"
+    "error tells how many element files were written, and the program\n"
+    "ends by the same signal.\n"
+    "\n"
     "Exit status: 0 when every record was converted; 1 when the input or\n"
     "an element file cannot be opened, read or written, or a record was\n"
     "not converted because its designation cannot name a file.\n"
@@ -285,7 +292,29 @@ struct RunState {
   std::size_t line_number = 1;
   bool any_failure = false;
   int stop_status = EXIT_OK;
+  std::size_t files_written = 0;
 };
+
+// Ends an interrupted run: the names printed so far are flushed, one line
+// on standard error tells how far the run got, for example
+// "orbelm: interrupted by SIGINT; 1234 element files written", and the
+// process ends by the interruption.
+[[noreturn]] void end_interrupted(int interruption, const RunState& state) {
+  std::fflush(stdout);
+  char number[24];
+  const auto [end, error] =
+      std::to_chars(number, number + sizeof number, state.files_written);
+  (void)error;
+  Diagnostic message;
+  message.append("orbelm: interrupted by ");
+  message.append(platform::interruption_name(interruption));
+  message.append("; ");
+  message.append({number, static_cast<std::size_t>(end - number)});
+  message.append(state.files_written == 1 ? " element file written\n"
+                                          : " element files written\n");
+  std::fwrite(message.text, 1, message.size, stderr);
+  platform::end_by_interruption(interruption);
+}
 
 Step finish_record(const ConvertedLine& converted, RunState& state) {
   const std::string_view name{converted.file_name, converted.file_name_size};
@@ -296,6 +325,7 @@ Step finish_record(const ConvertedLine& converted, RunState& state) {
   switch (platform::write_text_file(converted.file_name, converted.element_line,
                                     converted.element_line_size)) {
     case platform::WriteStatus::Written:
+      ++state.files_written;
       return Step::Continue;
     case platform::WriteStatus::NotOpened:
       std::printf("%s  file not open\n", converted.file_name);
@@ -323,7 +353,8 @@ Step process_piece(const LinePiece& piece, ConvertedLine& converted,
   return Step::Continue;
 }
 
-// The line loop over an open input. Returns the exit status.
+// The line loop over an open input. Returns the exit status; an
+// interruption ends the process after the record in progress.
 int convert_input(const std::string& input_name, platform::InputFile input) {
   LineReader reader;
   ConvertedLine converted;
@@ -336,8 +367,10 @@ int convert_input(const std::string& input_name, platform::InputFile input) {
       [&converted, &state](const LinePiece& piece) {
         if (process_piece(piece, converted, state) == Step::Stop) return false;
         if (piece.ends_line) ++state.line_number;
-        return true;
+        return platform::interruption() == 0;
       });
+  if (const int interruption = platform::interruption(); interruption != 0)
+    end_interrupted(interruption, state);
   switch (end) {
     case FeedEnd::ReadFailed:
       std::fprintf(stderr, "orbelm: cannot read %s: %s\n", input_name.c_str(),
@@ -377,6 +410,7 @@ int run(int argc, char** argv) {
     std::printf("%s  file not open\n", input_name.c_str());
     return finish(EXIT_FAILURE_STATUS);
   }
+  platform::begin_interruptible_run();
   const int status = convert_input(input_name, input);
   platform::close_input(input);
   return finish(status);
