@@ -7,10 +7,12 @@ empty folder, then again in that folder over the files its first run made
 orbelm, the in-place floor (orbelm_floor: create, no truncation, write,
 cut when longer, close) and, unless left out, the truncating floor
 (orbelm_floor --truncate: open with truncation, write, close); their order
-rotates from one repetition to the next. The file system is synced before
-every run, and every run's time includes the sync after it, so that each
-run pays for the write-back of exactly what it left. The sync covers the
-whole machine: other work that writes to disk at the same time adds to it.
+rotates from one repetition to the next, after an uncounted fresh run of
+the in-place floor that brings the file system into its steady state. The
+file system is synced before every run, and every run's time includes the
+sync after it, so that each run pays for the write-back of exactly what it
+left. The sync covers the whole machine: other work that writes to disk at
+the same time adds to it.
 
 Prints every run, then medians over the repetitions of the ratios taken per
 repetition (and the ratios of the fastest runs): orbelm / in-place floor,
@@ -62,6 +64,11 @@ def measure_all(measure, programs, input_path, records, work, repeats):
     console = os.path.join(work, "console.txt")
     folder = os.path.join(work, "refresh")
     names = list(programs)
+    # The first run of a sitting pays for bringing the file system into its
+    # steady state (inode tables, directory blocks) and is not counted.
+    remove_folder(folder)
+    os.mkdir(folder)
+    synced_run(measure, programs["in-place"] + [input_path], folder, console)
     for repeat in range(repeats):
         shift = repeat % len(names)
         for name in names[shift:] + names[:shift]:
