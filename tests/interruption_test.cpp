@@ -29,7 +29,7 @@ namespace {
 namespace fs = std::filesystem;
 using std::chrono::microseconds;
 
-constexpr int RECORDS = 5000;
+constexpr int RECORDS = 3000;
 
 // "00042" for record 42.
 std::string designation(int record) {
