@@ -252,6 +252,13 @@ struct Diagnostic {
     std::memcpy(text + size, part.data(), count);
     size += count;
   }
+  void append_number(std::size_t value) {
+    char digits[24];
+    const auto [end, error] =
+        std::to_chars(digits, digits + sizeof digits, value);
+    (void)error;  // 24 digits hold any std::size_t
+    append({digits, static_cast<std::size_t>(end - digits)});
+  }
   // Printable ASCII as it is, other bytes as \xHH, so a crafted record
   // cannot drive the terminal.
   void append_escaped(std::string_view part) {
@@ -270,13 +277,9 @@ struct Diagnostic {
 };
 
 void report_rejected(std::size_t line_number, std::string_view designation) {
-  char number[24];
-  const auto [end, error] =
-      std::to_chars(number, number + sizeof number, line_number);
-  (void)error;
   Diagnostic message;
   message.append("orbelm: line ");
-  message.append({number, static_cast<std::size_t>(end - number)});
+  message.append_number(line_number);
   message.append(": designation \"");
   message.append_escaped(designation);
   message.append("\" ");
@@ -301,15 +304,11 @@ struct RunState {
 // process ends by the interruption.
 [[noreturn]] void end_interrupted(int interruption, const RunState& state) {
   std::fflush(stdout);
-  char number[24];
-  const auto [end, error] =
-      std::to_chars(number, number + sizeof number, state.files_written);
-  (void)error;
   Diagnostic message;
   message.append("orbelm: interrupted by ");
   message.append(platform::interruption_name(interruption));
   message.append("; ");
-  message.append({number, static_cast<std::size_t>(end - number)});
+  message.append_number(state.files_written);
   message.append(state.files_written == 1 ? " element file written\n"
                                           : " element files written\n");
   std::fwrite(message.text, 1, message.size, stderr);
