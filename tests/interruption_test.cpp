@@ -1,12 +1,9 @@
 // Runs of the built program interrupted at random moments by SIGINT,
-// SIGTERM and SIGHUP, over element files that exist with other lines of
-// other lengths. Whenever the signal comes, the program must end by it,
-// every element file must hold exactly its old line or its new one (the new
-// one exactly when its name was printed), and standard error must tell how
-// many element files were written.
-//
-// Expected lines are the minor-planet worked example of sample_records.hpp
-// with another designation and long name, changed by hand.
+// SIGTERM and SIGHUP, over element files with old lines of other lengths.
+// The program must end by the signal, every element file must hold its old
+// line or, exactly when its name was printed, its new one, and standard
+// error must tell how many element files were written. Expected lines are
+// the minor-planet worked example with another designation and long name.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -28,30 +25,23 @@ namespace {
 
 namespace fs = std::filesystem;
 using std::chrono::microseconds;
+using Texts = std::vector<std::optional<std::string>>;  // by record
 
 constexpr int RECORDS = 3000;
 
-// "00042" for record 42.
-std::string designation(int record) {
+std::string designation(int record) {  // "00042"
   return std::to_string(100000 + record).substr(1);
 }
 
-// "(9) Testname" and 0 to 13 "x", so that the element line of a record
-// grows or shrinks from one round to the next.
+// "(9) Testname" and 0 to 13 "x": each record's line grows or shrinks from
+// one round to the next.
 std::string long_name(int record, int round) {
   const auto extra = static_cast<std::size_t>((record * 7 + round * 3) % 14);
   return "(9) Testname" + std::string(extra, 'x');
 }
 
-std::string input_line(int record, int round) {
-  std::string line = testing::minor_planet_example();
-  testing::put(line, 1, designation(record) + "  ");
-  return testing::put(line, 175, long_name(record, round)) + "\n";
-}
-
-// The worked example's line between its name field (21 characters) and its
-// long name ("(9) Testname\n", 13), with this record's name field and long
-// name around it.
+// The worked example's line without its name field (21 characters) and
+// its long name ("(9) Testname\n", 13 characters), put around them.
 std::string element_line(int record, int round) {
   const std::string example(testing::MINOR_PLANET_EXAMPLE_ELEMENTS);
   return "(9)" + std::string(12, ' ') + designation(record) + "0" +
@@ -61,9 +51,6 @@ std::string element_line(int record, int round) {
 
 class Interruption : public testing::ProgramRun {
  protected:
-  using Texts = std::vector<std::optional<std::string>>;
-
-  // What each element file holds (by record), nullopt for a missing one.
   Texts snapshot() const {
     Texts texts(RECORDS + 1);
     for (int record = 1; record <= RECORDS; ++record) {
@@ -74,13 +61,16 @@ class Interruption : public testing::ProgramRun {
     return texts;
   }
 
-  // Runs round `round` and sends `signal` after `delay` unless it is
-  // negative; returns the wait status and the time the run took.
+  // Runs round `round`, sends `signal` after `delay` unless it is negative;
+  // returns the wait status and how long the run took.
   std::pair<int, microseconds> run_round(int round, int signal,
                                          microseconds delay) {
     std::string input;
-    for (int record = 1; record <= RECORDS; ++record)
-      input += input_line(record, round);
+    for (int record = 1; record <= RECORDS; ++record) {
+      std::string line = testing::minor_planet_example();
+      testing::put(line, 1, designation(record) + "  ");
+      input += testing::put(line, 175, long_name(record, round)) + "\n";
+    }
     testing::write_file(dir_ / "in.txt", input);
     const auto start = std::chrono::steady_clock::now();
     const pid_t child = ::fork();
@@ -95,8 +85,7 @@ class Interruption : public testing::ProgramRun {
                         std::chrono::steady_clock::now() - start)};
   }
 
-  // In the child: the program in the work folder with the default signal
-  // actions, whatever the test runner set, and the console in files.
+  // In the child: default signal actions, whatever the test runner set.
   void start_program() const {
     for (const int number : {SIGINT, SIGTERM, SIGHUP})
       ::signal(number, SIG_DFL);
@@ -113,9 +102,9 @@ class Interruption : public testing::ProgramRun {
 };
 
 TEST_F(Interruption, EveryFileHoldsItsOldOrItsNewLine) {
-  // Old files of other lengths, and some missing. The first run tells how
-  // long a run takes; the signal comes at a random moment within that
-  // time, or within half of it after a run that ended before its signal.
+  // Old files of other lengths, some missing. The first run tells how long
+  // a run takes: the signal comes at a random moment within that time, or
+  // within half of it after a run that ended before its signal.
   for (int record = 1; record <= RECORDS; ++record)
     if (record % 5 != 0)
       testing::write_file(work_ / (designation(record) + ".elm"),
@@ -139,22 +128,22 @@ TEST_F(Interruption, EveryFileHoldsItsOldOrItsNewLine) {
       std::vector<bool> printed(RECORDS + 1, false);
       for (std::size_t at = 0; at < out.size(); at += 10)
         printed[std::stoul(out.substr(at, 5))] = true;
-
       if (WIFEXITED(status)) {  // the signal came after the last record
         EXPECT_EQ(WEXITSTATUS(status), 0);
         EXPECT_EQ(names, static_cast<std::size_t>(RECORDS));
-        EXPECT_EQ(err, "");
         window /= 2;
       } else {
         ASSERT_TRUE(WIFSIGNALED(status));
         EXPECT_EQ(WTERMSIG(status), signal);
-        // Before the input is open a signal ends the program at once.
-        if (names > 0 || !err.empty()) {
-          EXPECT_EQ(err, "orbelm: interrupted by " + name + "; " +
-                             std::to_string(names) + " element file" +
-                             (names == 1 ? "" : "s") + " written\n");
-        }
         midway += names > 0 && names < static_cast<std::size_t>(RECORDS);
+      }
+      // Empty also when the signal came before the input was open.
+      if (WIFSIGNALED(status) && (names > 0 || !err.empty())) {
+        EXPECT_EQ(err, "orbelm: interrupted by " + name + "; " +
+                           std::to_string(names) + " element file" +
+                           (names == 1 ? "" : "s") + " written\n");
+      } else {
+        EXPECT_EQ(err, "");
       }
       const Texts texts = snapshot();
       for (std::size_t at = 1; at <= RECORDS; ++at)
