@@ -184,6 +184,13 @@ constexpr const char* USAGE =
     "When standard error is a terminal and standard output is not, a\n"
     "status line on standard error shows the progress.\n"
     "\n"
+    "An existing element file is overwritten in place and cut to the new\n"
+    "line's length. An interruption (SIGINT or Ctrl-C, SIGTERM, SIGHUP;\n"
+    "on Windows also Ctrl-Break and closing the console) ends the run\n"
+    "after the record in progress: its file is written whole, standard\n"
+    "error tells how many element files were written, and the program\n"
+    "ends by the same signal.\n"
+    "\n"
     "Exit status: 0 when every record was converted; 1 when an input or\n"
     "an element file cannot be opened, read or written, compressed input\n"
     "is damaged, or a record was not converted because its designation\n"
@@ -401,6 +408,25 @@ void report_input_failure(const InputStream& stream, RunState& state) {
 // with status 1.
 enum class Step { Continue, Stop };
 
+// Ends an interrupted run: the names printed so far are flushed, one line
+// on standard error tells how far the run got, for example
+// "orbelm: interrupted by SIGINT; 1234 element files written", and the
+// process ends by the interruption.
+[[noreturn]] void end_interrupted(int interruption, RunState& state) {
+  std::fflush(stdout);
+  clear_progress(state.progress);
+  const std::size_t written = state.progress.facts.files_written;
+  Diagnostic message;
+  message.append("orbelm: interrupted by ");
+  message.append(platform::interruption_name(interruption));
+  message.append("; ");
+  message.append_number(written);
+  message.append(written == 1 ? " element file written\n"
+                              : " element files written\n");
+  message.write();
+  platform::end_by_interruption(interruption);
+}
+
 Step finish_record(const ConvertedLine& converted, RunState& state) {
   const std::string_view name{converted.file_name, converted.file_name_size};
   if (!write_stdout(name) || !write_stdout("\n"))
@@ -440,7 +466,8 @@ long read_platform_input(void* file, char* buffer, std::size_t size) {
                               size);
 }
 
-// The line loop over an open input, plain or compressed.
+// The line loop over an open input, plain or compressed. An interruption
+// ends the process after the record in progress.
 Step convert_input(platform::InputFile input, RunState& state) {
   LineReader reader;
   InputStream stream;
@@ -458,8 +485,10 @@ Step convert_input(platform::InputFile input, RunState& state) {
       [&converted, &state](const LinePiece& piece) {
         if (process_piece(piece, converted, state) == Step::Stop) return false;
         if (piece.ends_line) ++state.line_number;
-        return true;
+        return platform::interruption() == 0;
       });
+  if (const int interruption = platform::interruption(); interruption != 0)
+    end_interrupted(interruption, state);
   if (end == FeedEnd::ReadFailed) report_input_failure(stream, state);
   close_stream(stream);
   return end == FeedEnd::Finished ? Step::Continue : Step::Stop;
@@ -487,6 +516,9 @@ int convert_inputs(std::span<const std::string> names,
       end_progress(progress);
       return EXIT_FAILURE_STATUS;
     }
+    // From here on an interruption ends the run between records; before
+    // the first input is open it ends the program at once.
+    if (i == 0) platform::begin_interruptible_run();
     state.input_name =
         from_standard_input ? std::string_view("standard input") : names[i];
     progress.facts.input_number = i + 1;

@@ -243,6 +243,37 @@ TEST_F(EndToEnd, ProgressShowsOnlyWhenStandardErrorAloneIsATerminal) {
   EXPECT_EQ(run_on_terminal(sample, true), with_crlf(console));
 }
 
+
+TEST_F(EndToEnd, ExistingFilesLongerShorterOrAsLongAreReplacedExactly) {
+  // Files are overwritten in place and cut only when they were longer, so
+  // a missed cut would leave the old file's tail behind the new line. The
+  // same length is the length on disk (on Windows a CR before the LF).
+  const fs::path expected = fs::path(ORBELM_EXAMPLES) / "expected";
+  const std::size_t carriage_return = windows_program() ? 1 : 0;
+  int replaced = 0;
+  for (const auto& entry : fs::directory_iterator(expected)) {
+    const std::string name = entry.path().filename().string();
+    if (name == "console.txt") continue;
+    const std::size_t size = read_file(entry.path()).size() + carriage_return;
+    std::string same_length(size, 'x');
+    same_length.back() = '\n';
+    const std::string old_text[] = {std::string(size + 300, 'x'), "x\n",
+                                    same_length};
+    write_file(work_ / name, old_text[replaced++ % 3]);
+  }
+  ASSERT_GE(replaced, 3);
+  const Result r = run(std::string("'")
+                           .append((expected / ".." / "sample.txt").string())
+                           .append("'"));
+  EXPECT_EQ(r.status, 0);
+  for (const auto& entry : fs::directory_iterator(expected)) {
+    const std::string name = entry.path().filename().string();
+    if (name != "console.txt") {
+      EXPECT_EQ(element_file(name), read_file(entry.path())) << name;
+    }
+  }
+}
+
 TEST_F(EndToEnd, CarriageReturnLineEndsReadTheSame) {
   write_file(work_ / "in.txt", mixed_input("\r\n"));
   const Result r = run("in.txt");
