@@ -9,6 +9,7 @@ command -v g++ >/dev/null || packages+=(g++)
 command -v python3 >/dev/null || packages+=(python3)
 [ -f /usr/include/gtest/gtest.h ] || packages+=(libgtest-dev)
 [ -f /usr/include/CLI/CLI.hpp ] || packages+=(libcli11-dev)
+[ -f /usr/include/zlib.h ] || packages+=(zlib1g-dev)
 packages+=("$@")
 
 missing=()

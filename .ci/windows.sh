@@ -12,8 +12,9 @@ started=$SECONDS
 
 step() { echo "== windows: $* ($((SECONDS - started)) s)"; }
 
-step "install MinGW-w64, Wine, the GoogleTest sources and CLI11"
-bash .ci/install-deps.sh g++-mingw-w64-x86-64 wine wine64 googletest libcli11-dev
+step "install MinGW-w64, its zlib, Wine, the GoogleTest sources and CLI11"
+bash .ci/install-deps.sh g++-mingw-w64-x86-64 libz-mingw-w64-dev wine wine64 \
+  googletest libcli11-dev
 
 # A private Wine prefix, removed at the end together with its wineserver.
 scratch=$(mktemp -d)
@@ -32,6 +33,15 @@ rm -rf build-windows
 cmake -B build-windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
   -DCMAKE_BUILD_TYPE=Release -DORBELM_WERROR=ON
 cmake --build build-windows --parallel 2
+
+step "orbelm.exe needs only the DLLs that every Windows has"
+dlls=$(x86_64-w64-mingw32-objdump -p build-windows/orbelm.exe |
+  awk '/DLL Name:/ {print $3}')
+echo "$dlls"
+if echo "$dlls" | grep -viqE '^(KERNEL32|msvcrt)\.dll$'; then
+  echo "windows: orbelm.exe needs another DLL (zlib must be linked in)" >&2
+  exit 1
+fi
 
 step "unit tests under Wine"
 ctest --test-dir build-windows --output-on-failure --parallel 2

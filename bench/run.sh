@@ -1,29 +1,51 @@
 #!/usr/bin/env bash
-# Whole-run benchmark: orbelm against the floor program, which only creates
-# the same files. Builds both (Release) into build-bench/, writes N and 5 N
-# synthetic minor-planet records into a temporary folder, runs the two
-# programs alternately into a fresh folder and over existing files, and
-# prints the wall-clock ratio orbelm/floor, the CPU per record beyond the
-# floor and orbelm's peak resident memory for N and 5 N records. With
-# strace installed it ends with the system-call counts of a 10,000-record
-# run. Then it measures a run that selects few records: SELECTED of S
-# synthetic records chosen with --designations, against the floor reading
-# the whole input once and creating the selected files (selection_run.py).
-# Every file it makes is removed at the end.
+# Whole-run benchmarks. Builds orbelm and the floor program (Release) into
+# build-bench/ and makes synthetic minor-planet records in a temporary
+# folder. Every file it makes is removed at the end. The parts:
 #
-# Usage: bench/run.sh [N [REPEATS [S [SELECTED]]]]
-#   (defaults: 200000 records, 3, 300000, 10000; S = 0 skips the selection;
-#   the selection figure of the README is for S = 1500000)
+#   whole    N and 5 N records (bench/whole_run.py): orbelm and the floor
+#            program, which only writes the same files, run alternately
+#            into a fresh folder and over existing files; the wall-clock
+#            ratio orbelm/floor, the CPU per record beyond the floor and
+#            orbelm's peak resident memory for N and 5 N records.
+#   strace   the system-call counts of a 10,000-record run (needs strace).
+#   gzip     GZIP_N records (bench/gzip_run.py): whole runs from a gzip file
+#            against runs from the same plain file, into a fresh folder, and
+#            the peak memory from gzip for GZIP_N and 5 GZIP_N records.
+#   refresh  REFRESH_N records (bench/refresh.py): each program into a fresh
+#            folder and then over the files of its own previous run, every
+#            run timed with the sync of what it left; orbelm against the
+#            in-place floor and the truncating floor.
+#   select   SELECTED of SELECT_N records chosen with --designations
+#            (bench/selection_run.py): orbelm against the floor reading the
+#            whole input once and writing the selected files, into a fresh
+#            folder and over existing files.
+#
+# Usage: bench/run.sh [N [REPEATS]]      (defaults: 200000 records, 3)
+# Environment:
+#   ORBELM_BENCH_PARTS   the parts to run (default "whole strace gzip refresh
+#            select")
+#   ORBELM_BENCH_GZIP_N, ORBELM_BENCH_REFRESH_N, ORBELM_BENCH_SELECT_N
+#            (default 300000 each; the README's selection figure is for
+#            1500000), ORBELM_BENCH_SELECTED (default 10000)
+#   ORBELM_BENCH_NO_TRUNCATING=1   leaves the truncating floor out of the
+#            refresh (at 1.5 million records its replacing run alone takes
+#            minutes)
 # The temporary folder is made under $TMPDIR (default /tmp); keep it on the
 # disk whose cost is to be measured.
 set -euo pipefail
 
 records=${1:-200000}
 repeats=${2:-3}
-selection_records=${3:-300000}
-selected=${4:-10000}
+parts=" ${ORBELM_BENCH_PARTS:-whole strace gzip refresh select} "
+gzip_records=${ORBELM_BENCH_GZIP_N:-300000}
+refresh_records=${ORBELM_BENCH_REFRESH_N:-300000}
+selection_records=${ORBELM_BENCH_SELECT_N:-300000}
+selected=${ORBELM_BENCH_SELECTED:-10000}
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build-bench"
+
+wants() { [[ "$parts" == *" $1 "* ]]; }
 
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DORBELM_BENCH=ON \
   -DORBELM_TESTS=OFF >/dev/null
@@ -32,16 +54,22 @@ cmake --build "$build" --parallel 2 --target orbelm orbelm_floor orbelm_measure 
 work=$(mktemp -d "${TMPDIR:-/tmp}/orbelm-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-echo "== inputs: $records and $((5 * records)) synthetic records"
-python3 "$root/bench/make_records.py" "$records" 1 >"$work/records.txt"
-python3 "$root/bench/make_records.py" "$((5 * records))" 2 >"$work/records5.txt"
+machine="$(nproc) cores, $(uname -sr), $(df -PT "$work" | awk 'NR==2 {print $2}') under $work"
 
-echo "== whole runs ($repeats alternating repetitions; machine: $(nproc) cores," \
-  "$(uname -sr), $(df -PT "$work" | awk 'NR==2 {print $2}') under $work)"
-python3 "$root/bench/whole_run.py" "$build/bench/orbelm_measure" "$build/orbelm" "$build/bench/orbelm_floor" \
-  "$work/records.txt" "$work/records5.txt" "$work" "$repeats"
+if wants whole || wants strace; then
+  echo "== inputs: $records and $((5 * records)) synthetic records"
+  python3 "$root/bench/make_records.py" "$records" 1 >"$work/records.txt"
+fi
 
-if command -v strace >/dev/null; then
+if wants whole; then
+  python3 "$root/bench/make_records.py" "$((5 * records))" 2 >"$work/records5.txt"
+  echo "== whole runs ($repeats alternating repetitions; machine: $machine)"
+  python3 "$root/bench/whole_run.py" "$build/bench/orbelm_measure" "$build/orbelm" \
+    "$build/bench/orbelm_floor" "$work/records.txt" "$work/records5.txt" "$work" "$repeats"
+  rm -f "$work/records5.txt"
+fi
+
+if wants strace && command -v strace >/dev/null; then
   echo
   echo "== system calls of a 10,000-record run (strace -c -f)"
   head -n 10000 "$work/records.txt" >"$work/records10k.txt"
@@ -50,9 +78,34 @@ if command -v strace >/dev/null; then
     strace -c -f -o "$work/strace.txt" "$build/orbelm" "$work/records10k.txt" \
       >"$work/console.txt")
   cat "$work/strace.txt"
+  rm -rf "$work/strace"
 fi
 
-if [ "$selection_records" -gt 0 ]; then
+if wants gzip; then
+  echo
+  echo "== gzip against plain: $gzip_records records, $repeats alternating pairs"
+  python3 "$root/bench/make_records.py" "$gzip_records" 3 >"$work/plain.txt"
+  gzip -c "$work/plain.txt" >"$work/plain.txt.gz"
+  python3 "$root/bench/make_records.py" "$((5 * gzip_records))" 4 |
+    gzip -c >"$work/plain5.txt.gz"
+  echo "   compressed: $(stat -c %s "$work/plain.txt.gz") of $(stat -c %s "$work/plain.txt") bytes"
+  python3 "$root/bench/gzip_run.py" "$build/bench/orbelm_measure" "$build/orbelm" \
+    "$work/plain.txt" "$work/plain.txt.gz" "$work/plain5.txt.gz" "$work" "$repeats"
+  rm -f "$work/plain.txt" "$work/plain.txt.gz" "$work/plain5.txt.gz"
+fi
+
+if wants refresh; then
+  echo
+  echo "== refresh: $refresh_records synthetic records, $repeats rotating repetitions" \
+    "(machine: $machine)"
+  python3 "$root/bench/make_records.py" "$refresh_records" 3 >"$work/refresh.txt"
+  no_truncating=()
+  [ "${ORBELM_BENCH_NO_TRUNCATING:-0}" = 1 ] && no_truncating=(--no-truncating)
+  python3 "$root/bench/refresh.py" "$build/bench/orbelm_measure" "$build/orbelm" \
+    "$build/bench/orbelm_floor" "$work/refresh.txt" "$work" "$repeats" "${no_truncating[@]}"
+fi
+
+if wants select; then
   echo
   echo "== selecting $selected of $selection_records synthetic records ($repeats alternating repetitions)"
   python3 "$root/bench/make_records.py" "$selection_records" 3 >"$work/selection.txt"

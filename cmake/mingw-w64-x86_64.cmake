@@ -23,6 +23,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # The runtime libraries of libgcc and libstdc++ are linked in, so that the
 # .exe files run without DLLs beside them, on Windows and under Wine.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+# zlib too (package libz-mingw-w64-dev): its libz.a, not the import library
+# of a DLL.
+set(ZLIB_USE_STATIC_LIBS ON)
 
 find_program(ORBELM_WINE NAMES wine wine64)
 if(ORBELM_WINE)

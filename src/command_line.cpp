@@ -13,15 +13,28 @@ constexpr const char* DESCRIPTION =
     "record per line in the Minor Planet Center's fixed-column layouts,\n"
     "into element files: for every record one file DESIGNATION.elm in\n"
     "the current folder (or DIR), holding one line. Prints the name of\n"
-    "each element file as it writes it. Without INPUT_FILE it asks for\n"
-    "the name (\"input_file = \"). The options choose which records are\n"
-    "converted; a record must pass every one given.";
+    "each element file as it writes it. Several input files are\n"
+    "converted in the order given, as one run; \"-\" reads standard\n"
+    "input. An input in gzip format (MPCORB.DAT.gz) is decompressed as\n"
+    "it is read. Without INPUT_FILE it asks for the name\n"
+    "(\"input_file = \"). When standard error is a terminal and standard\n"
+    "output is not, a status line on standard error shows the progress.\n"
+    "The options choose which records are converted; a record must pass\n"
+    "every one given.\n"
+    "\n"
+    "An existing element file is overwritten in place and cut to the new\n"
+    "line's length. An interruption (SIGINT or Ctrl-C, SIGTERM, SIGHUP;\n"
+    "on Windows also Ctrl-Break and closing the console) ends the run\n"
+    "after the record in progress: its file is written whole, standard\n"
+    "error tells how many element files were written, and the program\n"
+    "ends by the same signal.";
 
 constexpr const char* EXIT_STATUS =
     "Exit status: 0 when every selected record was converted; 1 when an\n"
     "input, the designation list, DIR or an element file cannot be opened,\n"
-    "read or written, or a record was not converted because its\n"
-    "designation cannot name a file; 2 when the command line is wrong.";
+    "read or written, compressed input is damaged, or a record was not\n"
+    "converted because its designation cannot name a file; 2 when the\n"
+    "command line is wrong.";
 
 // The help as it reads best here: the usage line first, then what the
 // program does, the options and the exit statuses. The input names are

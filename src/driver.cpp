@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,8 +13,10 @@
 #include "command_line.hpp"
 #include "convert.hpp"
 #include "fixed.hpp"
+#include "input.hpp"
 #include "lines.hpp"
 #include "platform.hpp"
+#include "progress.hpp"
 #include "selection.hpp"
 
 namespace orbelm {
@@ -236,11 +239,13 @@ bool prompt_for_input_name(std::string& name) {
 // Longest part of a rejected designation that its diagnostic shows: a
 // piece of a runaway line can make a token of 249 characters.
 constexpr std::size_t MAX_SHOWN_DESIGNATION = 40;
+// Longest input name that a diagnostic shows whole; a longer one is cut.
+constexpr std::size_t MAX_SHOWN_NAME = 512;
 
 // A diagnostic line in a fixed buffer, written whole with one call
 // (standard error is unbuffered).
 struct Diagnostic {
-  char text[256];
+  char text[768];
   std::size_t size = 0;
 
   void append(std::string_view part) {
@@ -248,6 +253,15 @@ struct Diagnostic {
     const std::size_t count = std::min(part.size(), room);
     std::memcpy(text + size, part.data(), count);
     size += count;
+  }
+  void append_number(std::size_t value) {
+    char digits[24];
+    const auto result = std::to_chars(digits, digits + sizeof digits, value);
+    append({digits, static_cast<std::size_t>(result.ptr - digits)});
+  }
+  void append_name(std::string_view name) {
+    append(name.substr(0, MAX_SHOWN_NAME));
+    if (name.size() > MAX_SHOWN_NAME) append("...");
   }
   // Printable ASCII as it is, other bytes as \xHH, so a crafted record
   // cannot drive the terminal.
@@ -264,52 +278,163 @@ struct Diagnostic {
     }
     if (part.size() > MAX_SHOWN_DESIGNATION) append("...");
   }
+  void write() const { std::fwrite(text, 1, size, stderr); }
 };
 
-void report_rejected(std::size_t line_number, std::string_view designation) {
-  char number[24];
-  const auto [end, error] =
-      std::to_chars(number, number + sizeof number, line_number);
-  (void)error;
-  Diagnostic message;
-  message.append("orbelm: line ");
-  message.append({number, static_cast<std::size_t>(end - number)});
-  message.append(": designation \"");
-  message.append_escaped(designation);
-  message.append("\" ");
-  message.append(designation_problem(designation));
-  message.append("; record not converted\n");
-  std::fwrite(message.text, 1, message.size, stderr);
+using Clock = std::chrono::steady_clock;
+
+// The status line of a long run, shown on standard error when it is a
+// terminal and standard output is not (see progress.hpp for its text).
+struct Progress {
+  bool enabled = false;
+  Clock::time_point start;
+  Clock::time_point shown_at;
+  std::size_t shown_size = 0;  // characters of the line on the screen
+  ProgressFacts facts{};
+};
+
+// Rewrites the status line in place: a carriage return, the line, and
+// blanks over the rest of a longer earlier line.
+void draw_progress(Progress& progress, Clock::time_point now) {
+  progress.facts.elapsed_seconds =
+      std::chrono::duration<double>(now - progress.start).count();
+  char text[MAX_PROGRESS_LINE] = {};
+  const std::size_t size = format_progress(progress.facts, text);
+  char line[1 + 2 * MAX_PROGRESS_LINE];
+  line[0] = '\r';
+  std::memcpy(line + 1, text, size);
+  const std::size_t blanks =
+      progress.shown_size > size ? progress.shown_size - size : 0;
+  std::memset(line + 1 + size, ' ', blanks);
+  std::fwrite(line, 1, 1 + size + blanks, stderr);
+  progress.shown_size = size;
+  progress.shown_at = now;
 }
 
-// The outcome of one record for the run: go on, or stop with a status.
-enum class Step { Continue, Stop };
+// Called once per input block; redraws at most four times a second.
+void tick_progress(Progress& progress) {
+  if (!progress.enabled) return;
+  const Clock::time_point now = Clock::now();
+  if (progress.shown_size == 0 ||
+      now - progress.shown_at >= std::chrono::milliseconds(250))
+    draw_progress(progress, now);
+}
+
+// Blanks the status line so that a diagnostic starts at the line's start;
+// the next tick draws it again below.
+void clear_progress(Progress& progress) {
+  if (progress.shown_size == 0) return;
+  char line[2 + MAX_PROGRESS_LINE];
+  line[0] = '\r';
+  std::memset(line + 1, ' ', progress.shown_size);
+  line[1 + progress.shown_size] = '\r';
+  std::fwrite(line, 1, 2 + progress.shown_size, stderr);
+  progress.shown_size = 0;
+}
+
+// The status line with the final count and time, and its newline.
+void end_progress(Progress& progress) {
+  if (!progress.enabled) return;
+  draw_progress(progress, Clock::now());
+  std::fputc('\n', stderr);
+}
 
 // What the command line set up for the whole run, before the first input:
 // which records to convert and where to write them.
 struct RunSetup {
   Selection selection;
   platform::OutputFolder folder;
-  bool read_to_end = false;  // the input was read up to its end
 };
 
 struct RunState {
   RunSetup& setup;
-  std::size_t line_number = 1;
+  std::string_view input_name{};  // as diagnostics name it
+  std::size_t line_number = 1;    // in the current input
   bool any_failure = false;
-  int stop_status = EXIT_OK;
+  Progress progress{};
 };
+
+void report_rejected(RunState& state, std::string_view designation) {
+  clear_progress(state.progress);
+  Diagnostic message;
+  message.append("orbelm: ");
+  message.append_name(state.input_name);
+  message.append(": line ");
+  message.append_number(state.line_number);
+  message.append(": designation \"");
+  message.append_escaped(designation);
+  message.append("\" ");
+  message.append(designation_problem(designation));
+  message.append("; record not converted\n");
+  message.write();
+}
+
+// Damaged compressed data, or a read error: the lines read before it were
+// converted, the rest of the input is not.
+void report_input_failure(const InputStream& stream, RunState& state) {
+  clear_progress(state.progress);
+  Diagnostic message;
+  message.append("orbelm: ");
+  if (stream.failure != InputFailure::Damaged) {
+    message.append("cannot read ");
+    message.append_name(state.input_name);
+    message.append(": ");
+    message.append(std::strerror(stream.read_error));
+    message.append("\n");
+    message.write();
+    return;
+  }
+  message.append_name(state.input_name);
+  message.append(": ");
+  message.append(stream.damage);
+  if (!stream.damage_detail.empty()) {
+    message.append(" (");
+    message.append(stream.damage_detail);
+    message.append(")");
+  }
+  const std::size_t whole_lines = state.line_number - 1;
+  if (whole_lines == 0) {
+    message.append("; no line converted\n");
+  } else {
+    message.append("; lines after line ");
+    message.append_number(whole_lines);
+    message.append(" not converted\n");
+  }
+  message.write();
+}
+
+// The outcome of one record, or of one input, for the run: go on, or stop
+// with status 1.
+enum class Step { Continue, Stop };
+
+// Ends an interrupted run: the names printed so far are flushed, one line
+// on standard error tells how far the run got, for example
+// "orbelm: interrupted by SIGINT; 1234 element files written", and the
+// process ends by the interruption.
+[[noreturn]] void end_interrupted(int interruption, RunState& state) {
+  std::fflush(stdout);
+  clear_progress(state.progress);
+  const std::size_t written = state.progress.facts.files_written;
+  Diagnostic message;
+  message.append("orbelm: interrupted by ");
+  message.append(platform::interruption_name(interruption));
+  message.append("; ");
+  message.append_number(written);
+  message.append(written == 1 ? " element file written\n"
+                              : " element files written\n");
+  message.write();
+  platform::end_by_interruption(interruption);
+}
 
 Step finish_record(const ConvertedLine& converted, RunState& state) {
   const std::string_view name{converted.file_name, converted.file_name_size};
-  if (!write_stdout(name) || !write_stdout("\n")) {
-    state.stop_status = EXIT_FAILURE_STATUS;  // finish() reports it
-    return Step::Stop;
-  }
+  if (!write_stdout(name) || !write_stdout("\n"))
+    return Step::Stop;  // finish() reports it
   switch (platform::write_text_file(state.setup.folder, converted.file_name,
                                     converted.element_line,
                                     converted.element_line_size)) {
     case platform::WriteStatus::Written:
+      ++state.progress.facts.files_written;
       return Step::Continue;
     case platform::WriteStatus::NotOpened:
       std::printf("%s  file not open\n", converted.file_name);
@@ -318,7 +443,6 @@ Step finish_record(const ConvertedLine& converted, RunState& state) {
       std::printf("%s  file not written\n", converted.file_name);
       break;
   }
-  state.stop_status = EXIT_FAILURE_STATUS;
   return Step::Stop;
 }
 
@@ -328,7 +452,7 @@ Step process_piece(const LinePiece& piece, ConvertedLine& converted,
     case LineOutcome::Skipped:
       return Step::Continue;
     case LineOutcome::Rejected:
-      report_rejected(state.line_number, converted.designation);
+      report_rejected(state, converted.designation);
       state.any_failure = true;
       return Step::Continue;
     case LineOutcome::Converted:
@@ -337,34 +461,37 @@ Step process_piece(const LinePiece& piece, ConvertedLine& converted,
   return Step::Continue;
 }
 
-// The line loop over an open input. Returns the exit status.
-int convert_input(const std::string& input_name, platform::InputFile input,
-                  RunSetup& setup) {
+long read_platform_input(void* file, char* buffer, std::size_t size) {
+  return platform::read_input(*static_cast<platform::InputFile*>(file), buffer,
+                              size);
+}
+
+// The line loop over an open input, plain or compressed. An interruption
+// ends the process after the record in progress.
+Step convert_input(platform::InputFile input, RunState& state) {
   LineReader reader;
+  InputStream stream;
   ConvertedLine converted;
-  RunState state{setup};
+  open_stream(stream, read_platform_input, &input);
+  state.line_number = 1;
   const FeedEnd end = feed_pieces(
       reader,
-      [input](char* buffer, std::size_t size) {
-        return platform::read_input(input, buffer, size);
+      [&stream, &state](char* buffer, std::size_t size) {
+        const long count = read_stream(stream, buffer, size);
+        state.progress.facts.bytes_read = stream.raw_read;
+        tick_progress(state.progress);
+        return count;
       },
       [&converted, &state](const LinePiece& piece) {
         if (process_piece(piece, converted, state) == Step::Stop) return false;
         if (piece.ends_line) ++state.line_number;
-        return true;
+        return platform::interruption() == 0;
       });
-  switch (end) {
-    case FeedEnd::ReadFailed:
-      std::fprintf(stderr, "orbelm: cannot read %s: %s\n", input_name.c_str(),
-                   std::strerror(errno));
-      return EXIT_FAILURE_STATUS;
-    case FeedEnd::Stopped:
-      return state.stop_status;
-    case FeedEnd::Finished:
-      break;
-  }
-  setup.read_to_end = true;
-  return state.any_failure ? EXIT_FAILURE_STATUS : EXIT_OK;
+  if (const int interruption = platform::interruption(); interruption != 0)
+    end_interrupted(interruption, state);
+  if (end == FeedEnd::ReadFailed) report_input_failure(stream, state);
+  close_stream(stream);
+  return end == FeedEnd::Finished ? Step::Continue : Step::Stop;
 }
 
 // Acts on a command line that asks for something other than a run.
@@ -454,13 +581,62 @@ void report_not_found(const DesignationList& list) {
     message.append("orbelm: listed designation \"");
     message.append_escaped(missing[i]);
     message.append("\" not found\n");
-    std::fwrite(message.text, 1, message.size, stderr);
+    message.write();
   }
   std::fprintf(stderr, "orbelm: %zu listed designation%s not found\n",
                missing.size(), missing.size() == 1 ? "" : "s");
 }
 
+int convert_inputs(std::span<const std::string> names,
+                   bool dash_reads_standard_input, RunSetup& setup) {
+  RunState state{setup};
+  Progress& progress = state.progress;
+  progress.enabled =
+      platform::stderr_is_terminal() && !platform::stdout_is_terminal();
+  progress.start = Clock::now();
+  progress.facts.input_count = names.size();
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    const bool from_standard_input =
+        dash_reads_standard_input && names[i] == "-";
+    platform::InputFile input;
+    if (from_standard_input) {
+      input = platform::standard_input();
+    } else if (platform::open_input(names[i].c_str(), input) !=
+               platform::OpenStatus::Opened) {
+      std::printf("%s  file not open\n", names[i].c_str());
+      end_progress(progress);
+      return EXIT_FAILURE_STATUS;
+    }
+    // From here on an interruption ends the run between records; before
+    // the first input is open it ends the program at once.
+    if (i == 0) platform::begin_interruptible_run();
+    state.input_name =
+        from_standard_input ? std::string_view("standard input") : names[i];
+    progress.facts.input_number = i + 1;
+    progress.facts.input_name = state.input_name;
+    progress.facts.bytes_read = 0;
+    progress.facts.input_size = platform::input_size(input);
+    const Step step = convert_input(input, state);
+    platform::close_input(input);
+    if (step == Step::Stop) {
+      end_progress(progress);
+      return EXIT_FAILURE_STATUS;
+    }
+  }
+  end_progress(progress);
+  platform::close_output_folder(setup.folder);
+  if (setup.selection.designations)
+    report_not_found(*setup.selection.designations);
+  return state.any_failure ? EXIT_FAILURE_STATUS : EXIT_OK;
+}
+
 }  // namespace
+
+int convert_inputs(std::span<const std::string> names,
+                   bool dash_reads_standard_input) {
+  RunSetup everything;
+  return convert_inputs(names, dash_reads_standard_input, everything);
+}
 
 int run(int argc, char** argv) {
   set_up_console();
@@ -468,29 +644,16 @@ int run(int argc, char** argv) {
   if (command.action != CommandLine::Action::Run) return answer(command);
   RunSetup setup;
   if (!set_up_run(command, setup)) return finish(EXIT_FAILURE_STATUS);
-
-  // The first input is converted; further ones are not read yet.
+  if (!command.inputs.empty())
+    return finish(convert_inputs(command.inputs, true, setup));
   std::string input_name;
-  if (!command.inputs.empty()) {
-    input_name = command.inputs.front();
-  } else if (!prompt_for_input_name(input_name)) {
+  if (!prompt_for_input_name(input_name)) {
     write_stdout("\n");
     std::fputs("orbelm: no input file name given\n", stderr);
     return finish(EXIT_FAILURE_STATUS);
   }
-
-  platform::InputFile input;
-  if (platform::open_input(input_name.c_str(), input) !=
-      platform::OpenStatus::Opened) {
-    std::printf("%s  file not open\n", input_name.c_str());
-    return finish(EXIT_FAILURE_STATUS);
-  }
-  const int status = convert_input(input_name, input, setup);
-  platform::close_input(input);
-  platform::close_output_folder(setup.folder);
-  if (setup.read_to_end && setup.selection.designations)
-    report_not_found(*setup.selection.designations);
-  return finish(status);
+  // The name typed at the prompt is a file name, "-" too.
+  return finish(convert_inputs({&input_name, 1}, false, setup));
 }
 
 }  // namespace orbelm

@@ -51,7 +51,7 @@ std::string with_long_name(const std::string& element_line,
 // The message for a record whose designation (as printed) holds a path
 // separator, on input line `line`.
 std::string path_rejected(int line, std::string_view designation) {
-  return "orbelm: line " + std::to_string(line) + ": designation \"" +
+  return "orbelm: in.txt: line " + std::to_string(line) + ": designation \"" +
          std::string(designation) +
          "\" holds \"/\" or \"\\\", which would name a path; record "
          "not converted\n";
@@ -76,7 +76,7 @@ class BadInput : public testing::ProgramRun {
     }
     std::istringstream errors(r.err);
     for (std::string line; std::getline(errors, line);) {
-      EXPECT_TRUE(line.starts_with("orbelm: line ")) << line;
+      EXPECT_TRUE(line.starts_with("orbelm: in.txt: line ")) << line;
       EXPECT_TRUE(line.ends_with("; record not converted")) << line;
     }
     EXPECT_EQ(r.status, r.err.empty() ? 0 : 1);

@@ -1,11 +1,16 @@
 // Runs the built program on small inputs in a fresh temporary folder and
 // compares its console output, exit status and element files byte for byte.
 #include <gtest/gtest.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
 #include <string>
 
+#include "gzip_data.hpp"
 #include "program_run.hpp"
 #include "sample_records.hpp"
 
@@ -21,7 +26,55 @@ using testing::windows_program;
 using testing::with_lf_line_ends;
 using testing::write_file;
 
-class EndToEnd : public testing::ProgramRun {};
+// `text` with a CR before every LF.
+std::string with_crlf(std::string_view text) {
+  std::string out;
+  for (const char c : text) {
+    if (c == '\n') out.push_back('\r');
+    out.push_back(c);
+  }
+  return out;
+}
+
+class EndToEnd : public testing::ProgramRun {
+ protected:
+  // The files of the work folder by name, with their contents; removes
+  // them, so that the next run starts in an empty folder again.
+  std::map<std::string, std::string> take_files() {
+    std::map<std::string, std::string> taken;
+    for (const std::string& name : files()) {
+      taken[name] = read_file(work_ / name);
+      fs::remove(work_ / name);
+    }
+    return taken;
+  }
+
+  // Runs the program with standard error on a pseudo-terminal, and
+  // standard output on it too or in ../stdout; returns what the terminal
+  // received.
+  std::string run_on_terminal(const std::string& arguments,
+                              bool stdout_on_terminal) {
+    const std::string command = "cd '" + work_.string() + "' && " +
+                                testing::program() + " " + arguments +
+                                (stdout_on_terminal ? "" : " >../stdout");
+    int terminal = -1;
+    const pid_t child = forkpty(&terminal, nullptr, nullptr, nullptr);
+    if (child == 0) {
+      execl("/bin/sh", "sh", "-c", command.c_str(), nullptr);
+      _exit(127);
+    }
+    std::string shown;
+    char buffer[4096];
+    ssize_t count;
+    while ((count = read(terminal, buffer, sizeof buffer)) > 0)
+      shown.append(buffer, static_cast<std::size_t>(count));
+    int status = -1;
+    waitpid(child, &status, 0);
+    close(terminal);
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 0);
+    return shown;
+  }
+};
 
 std::string mixed_input(std::string_view line_end) {
   std::string text;
@@ -62,6 +115,164 @@ TEST_F(EndToEnd, SampleInputGivesTheExpectedFiles) {
     }
   }
   EXPECT_EQ(files().size(), 17u);
+}
+
+// The sample with CR LF line ends and no newline after its last line,
+// stored plain under a ".gz" name, compressed under a ".txt" name, as two
+// gzip members split between a CR and its LF, and on standard input plain
+// and compressed: every run is the plain file's run.
+TEST_F(EndToEnd, GzipAndStandardInputReadAsThePlainFile) {
+  std::string text =
+      with_crlf(read_file(fs::path(ORBELM_EXAMPLES) / "sample.txt"));
+  text.resize(text.size() - 2);
+  const std::size_t split = text.find("\r\n", text.size() / 2) + 1;
+  const std::string packed = testing::gzip(text);
+  write_file(dir_ / "plain.gz", text);
+  write_file(dir_ / "packed.txt", packed);
+  write_file(dir_ / "members.txt", testing::gzip(text.substr(0, split)) +
+                                       testing::gzip(text.substr(split)));
+
+  const Result plain = run("../plain.gz");
+  EXPECT_EQ(plain.status, 0);
+  EXPECT_EQ(plain.err, "");
+  EXPECT_EQ(plain.out,
+            read_file(fs::path(ORBELM_EXAMPLES) / "expected" / "console.txt"));
+  const auto plain_files = take_files();
+  EXPECT_EQ(plain_files.size(), 17u);
+  const std::pair<std::string, std::string> runs[] = {{"../packed.txt", ""},
+                                                      {"../members.txt", ""},
+                                                      {"-", text},
+                                                      {"-", packed}};
+  for (const auto& [arguments, input] : runs) {
+    const Result r = run(arguments, input);
+    EXPECT_EQ(r.status, plain.status) << arguments;
+    EXPECT_EQ(r.out, plain.out) << arguments;
+    EXPECT_EQ(r.err, plain.err) << arguments;
+    EXPECT_EQ(take_files(), plain_files) << arguments;
+  }
+}
+
+// Six lines with two records, then a record that the damage cuts: exactly
+// the six lines are converted. The damage is a stored block cut after 100
+// of its bytes, or a stored block's header turned into an invalid block
+// type; a wrong checksum is found after the whole text.
+TEST_F(EndToEnd, DamagedGzipConvertsTheWholeLinesBeforeTheDamage) {
+  const std::string lines = mixed_input("\n");
+  const std::string cut = testing::minor_planet_example() + "\n";
+  std::size_t at = 0;
+  const std::string data = testing::gzip(lines, cut, &at);
+  ASSERT_EQ(data.substr(at + 5, cut.size()), cut);
+  std::string invalid = data;
+  invalid[at] = static_cast<char>(invalid[at] | 0x06);
+  std::string checksum = data;
+  checksum[data.size() - 8] = static_cast<char>(~checksum[data.size() - 8]);
+  write_file(work_ / "cut.gz", data.substr(0, at + 5 + 100));
+  write_file(work_ / "invalid.gz", invalid);
+  write_file(work_ / "checksum.gz", checksum);
+
+  const struct {
+    const char* input;
+    const char* console;
+    const char* error;
+  } cases[] = {
+      {"cut.gz", "K05A00A.elm\n0099P.elm\n",
+       "orbelm: cut.gz: compressed data ends early; lines after line 6 not "
+       "converted\n"},
+      {"invalid.gz", "K05A00A.elm\n0099P.elm\n",
+       "orbelm: invalid.gz: compressed data is damaged (invalid block type); "
+       "lines after line 6 not converted\n"},
+      {"checksum.gz", "K05A00A.elm\n0099P.elm\nK05A00A.elm\n",
+       "orbelm: checksum.gz: compressed data is damaged (incorrect data "
+       "check); lines after line 7 not converted\n"},
+  };
+  for (const auto& c : cases) {
+    const Result r = run(c.input);
+    EXPECT_EQ(r.status, 1) << c.input;
+    EXPECT_EQ(r.out, c.console) << c.input;
+    EXPECT_EQ(r.err, c.error) << c.input;
+    EXPECT_EQ(element_file("K05A00A.elm"),
+              testing::MINOR_PLANET_EXAMPLE_ELEMENTS);
+    EXPECT_EQ(element_file("0099P.elm"), testing::COMET_EXAMPLE_ELEMENTS);
+  }
+}
+
+// Line numbers count in each input; the later input's record wins; an
+// input that cannot be opened stops the run before the inputs after it.
+TEST_F(EndToEnd, SeveralInputsConvertInOrderAsOneRun) {
+  std::string path = testing::comet_example();
+  path.replace(0, 7, "0099P/x");
+  std::string later = testing::comet_example();
+  testing::put(later, 82, "20100723");
+  write_file(work_ / "a.txt", testing::comet_example() + "\n" + path + "\n");
+  write_file(work_ / "b.txt", path + "\n" + later + "\n");
+  const std::string rejected =
+      ": designation \"0099P/x\" holds \"/\" or \"\\\", which would name a "
+      "path; record not converted\n";
+
+  const Result both = run("a.txt b.txt");
+  EXPECT_EQ(both.status, 1);
+  EXPECT_EQ(both.out, "0099P.elm\n0099P.elm\n");
+  EXPECT_EQ(both.err, "orbelm: a.txt: line 2" + rejected +
+                          "orbelm: b.txt: line 1" + rejected);
+  EXPECT_EQ(element_file("0099P.elm"),
+            testing::COMET_EXAMPLE_WITH_EPOCH_ELEMENTS);
+
+  const Result missing = run("b.txt missing.txt a.txt");
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_EQ(missing.out, "0099P.elm\nmissing.txt  file not open\n");
+  EXPECT_EQ(element_file("0099P.elm"),
+            testing::COMET_EXAMPLE_WITH_EPOCH_ELEMENTS);
+}
+
+TEST_F(EndToEnd, ProgressShowsOnlyWhenStandardErrorAloneIsATerminal) {
+  if (windows_program())
+    GTEST_SKIP() << "a Windows program under Wine sees no Linux terminal";
+  const std::string sample =
+      std::string("'")
+          .append(fs::path(ORBELM_EXAMPLES) / "sample.txt")
+          .append("'");
+  const std::string console =
+      read_file(fs::path(ORBELM_EXAMPLES) / "expected" / "console.txt");
+
+  const std::string shown = run_on_terminal(sample, false);
+  EXPECT_NE(shown.find("orbelm: 100% read, 17 element files, "),
+            std::string::npos)
+      << shown;
+  EXPECT_TRUE(shown.ends_with(" s\r\n")) << shown;
+  EXPECT_EQ(read_file(dir_ / "stdout"), console);
+
+  // The terminal ends lines in CR LF.
+  EXPECT_EQ(run_on_terminal(sample, true), with_crlf(console));
+}
+
+TEST_F(EndToEnd, ExistingFilesLongerShorterOrAsLongAreReplacedExactly) {
+  // Files are overwritten in place and cut only when they were longer, so
+  // a missed cut would leave the old file's tail behind the new line. The
+  // same length is the length on disk (on Windows a CR before the LF).
+  const fs::path expected = fs::path(ORBELM_EXAMPLES) / "expected";
+  const std::size_t carriage_return = windows_program() ? 1 : 0;
+  int replaced = 0;
+  for (const auto& entry : fs::directory_iterator(expected)) {
+    const std::string name = entry.path().filename().string();
+    if (name == "console.txt") continue;
+    const std::size_t size = read_file(entry.path()).size() + carriage_return;
+    std::string same_length(size, 'x');
+    same_length.back() = '\n';
+    const std::string old_text[] = {std::string(size + 300, 'x'), "x\n",
+                                    same_length};
+    write_file(work_ / name, old_text[replaced++ % 3]);
+  }
+  ASSERT_GE(replaced, 3);
+  const Result r = run(std::string("'")
+                           .append((expected / ".." / "sample.txt").string())
+                           .append("'"));
+  EXPECT_EQ(r.status, 0);
+  for (const auto& entry : fs::directory_iterator(expected)) {
+    const std::string name = entry.path().filename().string();
+    if (name != "console.txt") {
+      EXPECT_EQ(element_file(name), read_file(entry.path())) << name;
+    }
+  }
 }
 
 TEST_F(EndToEnd, CarriageReturnLineEndsReadTheSame) {
@@ -144,11 +355,12 @@ TEST_F(EndToEnd, DesignationsThatAreNotFileNamesAreReportedAndSkipped) {
   const Result r = run("in.txt");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "0099P.elm\n");
-  EXPECT_EQ(r.err,
-            "orbelm: line 1: designation \"K/../..\" holds \"/\" or \"\\\", "
-            "which would name a path; record not converted\n"
-            "orbelm: line 2: designation \"K05A00A000004\" is longer than 11 "
-            "characters; record not converted\n");
+  EXPECT_EQ(
+      r.err,
+      "orbelm: in.txt: line 1: designation \"K/../..\" holds \"/\" or \"\\\", "
+      "which would name a path; record not converted\n"
+      "orbelm: in.txt: line 2: designation \"K05A00A000004\" is longer than 11 "
+      "characters; record not converted\n");
   EXPECT_EQ(files(), (Names{"0099P.elm", "in.txt"}));
   EXPECT_EQ(element_file("0099P.elm"), testing::COMET_EXAMPLE_ELEMENTS);
 }
@@ -160,7 +372,7 @@ TEST_F(EndToEnd, DiagnosticsEscapeAndShortenDesignations) {
   const Result r = run("in.txt");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err, "orbelm: line 1: designation \"K\\x1B[2J" +
+  EXPECT_EQ(r.err, "orbelm: in.txt: line 1: designation \"K\\x1B[2J" +
                        std::string(35, '9') +
                        "...\" is longer than 11 characters; record not "
                        "converted\n");
@@ -186,11 +398,13 @@ TEST_F(EndToEnd, DesignationsThatWindowsCannotNameAreSkippedOnWindows) {
   }
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "0099P.elm\n");
-  EXPECT_EQ(r.err,
-            "orbelm: line 1: designation \"NUL\" is a Windows device name; "
-            "record not converted\n"
-            "orbelm: line 2: designation \"C:12345\" holds a character that a "
-            "Windows file name cannot hold; record not converted\n");
+  EXPECT_EQ(
+      r.err,
+      "orbelm: in.txt: line 1: designation \"NUL\" is a Windows device name; "
+      "record not converted\n"
+      "orbelm: in.txt: line 2: designation \"C:12345\" holds a character that "
+      "a "
+      "Windows file name cannot hold; record not converted\n");
   EXPECT_EQ(files(), (Names{"0099P.elm", "in.txt"}));
 }
 

@@ -1,7 +1,8 @@
 // The system calls of a run, traced with strace: each element file costs
-// exactly one open, one write and one close, and the input and the console
-// move in large blocks, whatever the number of records. These are the
-// properties that keep a whole run at the cost of creating its files.
+// exactly one open (never with truncation), one fstat, one write and one
+// close, and a cut only where the old file was longer; the input and the
+// console move in large blocks, whatever the number of records. These are
+// the properties that keep a whole run at the cost of writing its files.
 //
 // The test runs the program built with the tests (a command given in
 // ORBELM_TEST_PROGRAM may be another program altogether) and is skipped
@@ -31,6 +32,10 @@ constexpr std::size_t BLOCK = 1 << 16;
 // Enough records that the console output (10 or 12 characters a name)
 // fills more than one block.
 constexpr int RECORDS = 7000;
+// Records whose element files exist before the run: up to LONGER with a
+// longer old file, up to EXISTING with a shorter one.
+constexpr int LONGER = 100;
+constexpr int EXISTING = 200;
 
 // One traced call: "openat(AT_FDCWD, \"x.elm\", ...) = 3" and the like,
 // each line perhaps after a process id.
@@ -63,7 +68,8 @@ long first_argument(const Call& call) {
 
 // What the trace shows, per element file and for the console and input.
 struct Counts {
-  std::map<std::string, int> opens, writes, closes;  // by element file
+  std::map<std::string, int> opens, stats, writes, cuts, closes;  // by file
+  int truncating_opens = 0;
   int console_writes = 0;
   long console_bytes = 0;
   int input_reads = 0;
@@ -87,12 +93,19 @@ Counts count_calls(std::istream& trace) {
       const std::string file = call.arguments.substr(
           quote + 1, call.arguments.find('"', quote + 1) - quote - 1);
       ++counts.opens[file];
+      if (call.arguments.find("O_TRUNC") != std::string::npos)
+        ++counts.truncating_opens;
       open_files[call.result] = file;
     } else if (call.name == "write" && descriptor == 1) {
       ++counts.console_writes;
       counts.console_bytes += call.result;
     } else if (call.name == "write" && open_files.count(descriptor)) {
       ++counts.writes[open_files[descriptor]];
+    } else if ((call.name == "fstat" || call.name == "newfstatat") &&
+               open_files.count(descriptor)) {
+      ++counts.stats[open_files[descriptor]];
+    } else if (call.name == "ftruncate" && open_files.count(descriptor)) {
+      ++counts.cuts[open_files[descriptor]];
     } else if (call.name == "close" && open_files.count(descriptor)) {
       ++counts.closes[open_files.at(descriptor)];
       open_files.erase(descriptor);
@@ -138,9 +151,16 @@ TEST_F(SystemCalls, OneOpenWriteClosePerFileAndLargeBlocks) {
       input_size += record.size();
     }
   }
+  for (int number = 1; number <= EXISTING; ++number) {
+    char name[16];
+    std::snprintf(name, sizeof name, "%05d.elm", number);
+    std::ofstream(dir_ / "work" / name)
+        << std::string(number <= LONGER ? 1000 : 10, 'x');
+  }
   const std::string command =
       "cd '" + (dir_ / "work").string() +
-      "' && strace -f -qq -o ../trace.txt -e trace=openat,read,write,close '" +
+      "' && strace -f -qq -o ../trace.txt -e "
+      "trace=openat,fstat,newfstatat,read,write,ftruncate,close '" +
       ORBELM_PROGRAM "' ../input.txt >../console.txt 2>../stderr.txt";
   if (std::system(command.c_str()) != 0) {
     std::ifstream err(dir_ / "stderr.txt");
@@ -153,13 +173,19 @@ TEST_F(SystemCalls, OneOpenWriteClosePerFileAndLargeBlocks) {
   std::ifstream trace(dir_ / "trace.txt");
   const Counts counts = count_calls(trace);
 
+  const auto count = [](const std::map<std::string, int>& calls,
+                        const std::string& file) {
+    return calls.count(file) ? calls.at(file) : 0;
+  };
   ASSERT_EQ(counts.opens.size(), static_cast<std::size_t>(RECORDS));
+  EXPECT_EQ(counts.truncating_opens, 0);
   for (const auto& [file, opens] : counts.opens) {
     ASSERT_EQ(opens, 1) << file;
-    ASSERT_EQ(counts.writes.count(file) ? counts.writes.at(file) : 0, 1)
+    ASSERT_EQ(count(counts.stats, file), 1) << file;
+    ASSERT_EQ(count(counts.writes, file), 1) << file;
+    ASSERT_EQ(count(counts.cuts, file), std::stoi(file) <= LONGER ? 1 : 0)
         << file;
-    ASSERT_EQ(counts.closes.count(file) ? counts.closes.at(file) : 0, 1)
-        << file;
+    ASSERT_EQ(count(counts.closes, file), 1) << file;
   }
 
   EXPECT_EQ(counts.console_bytes, RECORDS * 10);  // "NNNNN.elm\n"

@@ -211,7 +211,7 @@ SELECTIONS = [(["--max-magnitude", "12"], model.selector(max_magnitude=12.0)),
 def compare(label, program, data, workdir, selection=None):
     """Returns (number of records compared, list of mismatch reports)."""
     options, select = selection or ([], None)
-    expected = model.run(data, select)
+    expected = model.run(data, select=select)
     stdout, stderr, status, files = run_program(program, data, workdir, options)
     reports = []
     if stdout != expected.stdout:

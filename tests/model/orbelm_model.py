@@ -457,7 +457,7 @@ class RunResult:
         self.records = []
 
 
-def run(data, select=None):
+def run(data, input_name=b"-", select=None):
     """The run over `data`; `select(text, kind)`, when given, chooses the records."""
     result = RunResult()
     for line_number, piece in split_pieces(data):
@@ -472,8 +472,8 @@ def run(data, select=None):
         problem = designation_problem(designation)
         if problem:
             result.rejected.append((line_number, designation))
-            result.stderr += b'orbelm: line %d: designation "%s" %s; record not converted\n' % (
-                line_number, designation, problem.encode())
+            result.stderr += b'orbelm: %s: line %d: designation "%s" %s; record not converted\n' % (
+                input_name, line_number, designation, problem.encode())
             result.status = 1
             continue
         file_name = designation + b".elm"
@@ -500,7 +500,7 @@ def main(argv):
     except OSError:
         out.write(input_name + b"  file not open\n")
         return 1
-    result = run(data)
+    result = run(data, input_name)
     # The program prints each name before it writes the file; the files are
     # written in input order so that a later record replaces an earlier one.
     for _, _, file_name in result.records:

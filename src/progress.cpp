@@ -1,0 +1,69 @@
+#include "progress.hpp"
+
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+
+namespace orbelm {
+namespace {
+
+struct TextBuilder {
+  char* out;
+  std::size_t capacity;
+  std::size_t size = 0;
+
+  void text(std::string_view value) {
+    const std::size_t count = std::min(value.size(), capacity - size);
+    std::memcpy(out + size, value.data(), count);
+    size += count;
+  }
+  void number(std::uint64_t value) {
+    char digits[24];
+    const auto result = std::to_chars(digits, digits + sizeof digits, value);
+    text({digits, static_cast<std::size_t>(result.ptr - digits)});
+  }
+  // `tenths` / 10 with one decimal: 123 gives "12.3".
+  void tenths(std::uint64_t value) {
+    number(value / 10);
+    const char decimal[] = {'.', static_cast<char>('0' + value % 10)};
+    text({decimal, sizeof decimal});
+  }
+};
+
+}  // namespace
+
+std::size_t format_progress(const ProgressFacts& facts,
+                            char (&out)[MAX_PROGRESS_LINE]) {
+  TextBuilder line{out, MAX_PROGRESS_LINE};
+  line.text("orbelm: ");
+  if (facts.input_count > 1) {
+    line.number(facts.input_number);
+    line.text("/");
+    line.number(facts.input_count);
+    line.text(" ");
+    std::string_view name = facts.input_name;
+    if (name.size() > MAX_PROGRESS_NAME) {
+      line.text("...");
+      name = name.substr(name.size() - (MAX_PROGRESS_NAME - 3));
+    }
+    line.text(name);
+    line.text(": ");
+  }
+  if (facts.input_size > 0) {
+    line.number(facts.bytes_read >= facts.input_size
+                    ? 100
+                    : facts.bytes_read * 100 / facts.input_size);
+    line.text("% read, ");
+  } else {
+    line.tenths(facts.bytes_read / 100000);
+    line.text(" MB read, ");
+  }
+  line.number(facts.files_written);
+  line.text(" element files, ");
+  line.tenths(
+      static_cast<std::uint64_t>(std::max(0.0, facts.elapsed_seconds) * 10.0));
+  line.text(" s");
+  return line.size;
+}
+
+}  // namespace orbelm

@@ -1,0 +1,160 @@
+// Runs of the built program interrupted at random moments by SIGINT,
+// SIGTERM and SIGHUP, over element files with old lines of other lengths.
+// The program must end by the signal, every element file must hold its old
+// line or, exactly when its name was printed, its new one, and standard
+// error must tell how many element files were written. Expected lines are
+// the minor-planet worked example with another designation and long name.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <optional>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "program_run.hpp"
+#include "sample_records.hpp"
+
+namespace orbelm {
+namespace {
+
+namespace fs = std::filesystem;
+using std::chrono::microseconds;
+using Texts = std::vector<std::optional<std::string>>;  // by record
+
+constexpr int RECORDS = 3000;
+
+std::string designation(int record) {  // "00042"
+  return std::to_string(100000 + record).substr(1);
+}
+
+// "(9) Testname" and 0 to 13 "x": each record's line grows or shrinks from
+// one round to the next.
+std::string long_name(int record, int round) {
+  const auto extra = static_cast<std::size_t>((record * 7 + round * 3) % 14);
+  return "(9) Testname" + std::string(extra, 'x');
+}
+
+// The worked example's line without its name field (21 characters) and
+// its long name ("(9) Testname\n", 13 characters), put around them.
+std::string element_line(int record, int round) {
+  const std::string example(testing::MINOR_PLANET_EXAMPLE_ELEMENTS);
+  return "(9)" + std::string(12, ' ') + designation(record) + "0" +
+         example.substr(21, example.size() - 21 - 13) +
+         long_name(record, round) + "\n";
+}
+
+class Interruption : public testing::ProgramRun {
+ protected:
+  Texts snapshot() const {
+    Texts texts(RECORDS + 1);
+    for (int record = 1; record <= RECORDS; ++record) {
+      const fs::path path = work_ / (designation(record) + ".elm");
+      if (fs::exists(path))
+        texts[static_cast<std::size_t>(record)] = testing::read_file(path);
+    }
+    return texts;
+  }
+
+  // Runs round `round`, sends `signal` after `delay` unless it is negative;
+  // returns the wait status and how long the run took.
+  std::pair<int, microseconds> run_round(int round, int signal,
+                                         microseconds delay) {
+    std::string input;
+    for (int record = 1; record <= RECORDS; ++record) {
+      std::string line = testing::minor_planet_example();
+      testing::put(line, 1, designation(record) + "  ");
+      input += testing::put(line, 175, long_name(record, round)) + "\n";
+    }
+    testing::write_file(dir_ / "in.txt", input);
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t child = ::fork();
+    if (child == 0) start_program();
+    if (delay.count() >= 0) {
+      std::this_thread::sleep_for(delay);
+      ::kill(child, signal);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return {status, std::chrono::duration_cast<microseconds>(
+                        std::chrono::steady_clock::now() - start)};
+  }
+
+  // In the child: default signal actions, whatever the test runner set.
+  void start_program() const {
+    for (const int number : {SIGINT, SIGTERM, SIGHUP})
+      ::signal(number, SIG_DFL);
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    const int out = ::creat((dir_ / "stdout").c_str(), 0666);
+    const int err = ::creat((dir_ / "stderr").c_str(), 0666);
+    if (::chdir(work_.c_str()) != 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0)
+      ::_exit(126);
+    ::execl(ORBELM_PROGRAM, ORBELM_PROGRAM, "../in.txt", nullptr);
+    ::_exit(127);
+  }
+};
+
+TEST_F(Interruption, EveryFileHoldsItsOldOrItsNewLine) {
+  // Old files of other lengths, some missing. The first run tells how long
+  // a run takes: the signal comes at a random moment within that time, or
+  // within half of it after a run that ended before its signal.
+  for (int record = 1; record <= RECORDS; ++record)
+    if (record % 5 != 0)
+      testing::write_file(work_ / (designation(record) + ".elm"),
+                          std::string(record % 300, 'o') + "\n");
+  const auto [first, took] = run_round(0, 0, microseconds(-1));
+  ASSERT_TRUE(WIFEXITED(first) && WEXITSTATUS(first) == 0);
+  long window = took.count();
+  std::mt19937 random(20261208);
+  int round = 0;
+  for (const auto& [signal, name] : std::vector<std::pair<int, std::string>>{
+           {SIGINT, "SIGINT"}, {SIGTERM, "SIGTERM"}, {SIGHUP, "SIGHUP"}}) {
+    int midway = 0;
+    for (int attempt = 0; attempt < 5 && midway < 2; ++attempt) {
+      const Texts old_texts = snapshot();
+      std::uniform_int_distribution<long> moment(window / 20, window * 9 / 10);
+      const int status =
+          run_round(++round, signal, microseconds(moment(random))).first;
+      const std::string out = testing::read_file(dir_ / "stdout");
+      const std::string err = testing::read_file(dir_ / "stderr");
+      const std::size_t names = out.size() / 10;  // "00042.elm\n"
+      std::vector<bool> printed(RECORDS + 1, false);
+      for (std::size_t at = 0; at < out.size(); at += 10)
+        printed[std::stoul(out.substr(at, 5))] = true;
+      if (WIFEXITED(status)) {  // the signal came after the last record
+        EXPECT_EQ(WEXITSTATUS(status), 0);
+        EXPECT_EQ(names, static_cast<std::size_t>(RECORDS));
+        window /= 2;
+      } else {
+        ASSERT_TRUE(WIFSIGNALED(status));
+        EXPECT_EQ(WTERMSIG(status), signal);
+        midway += names > 0 && names < static_cast<std::size_t>(RECORDS);
+      }
+      // Empty also when the signal came before the input was open.
+      if (WIFSIGNALED(status) && (names > 0 || !err.empty())) {
+        EXPECT_EQ(err, "orbelm: interrupted by " + name + "; " +
+                           std::to_string(names) + " element file" +
+                           (names == 1 ? "" : "s") + " written\n");
+      } else {
+        EXPECT_EQ(err, "");
+      }
+      const Texts texts = snapshot();
+      for (std::size_t at = 1; at <= RECORDS; ++at)
+        ASSERT_EQ(texts[at], printed[at]
+                                 ? element_line(static_cast<int>(at), round)
+                                 : old_texts[at])
+            << name << ", record " << at;
+    }
+    EXPECT_GE(midway, 1) << name << " never came in the middle of a run";
+  }
+}
+
+}  // namespace
+}  // namespace orbelm
