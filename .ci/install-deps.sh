@@ -8,6 +8,7 @@ command -v cmake >/dev/null || packages+=(cmake)
 command -v g++ >/dev/null || packages+=(g++)
 command -v python3 >/dev/null || packages+=(python3)
 [ -f /usr/include/gtest/gtest.h ] || packages+=(libgtest-dev)
+[ -f /usr/include/CLI/CLI.hpp ] || packages+=(libcli11-dev)
 [ -f /usr/include/zlib.h ] || packages+=(zlib1g-dev)
 packages+=("$@")
 

@@ -12,9 +12,9 @@ started=$SECONDS
 
 step() { echo "== windows: $* ($((SECONDS - started)) s)"; }
 
-step "install MinGW-w64, its zlib, Wine and the GoogleTest sources"
+step "install MinGW-w64, its zlib, Wine, the GoogleTest sources and CLI11"
 bash .ci/install-deps.sh g++-mingw-w64-x86-64 libz-mingw-w64-dev wine wine64 \
-  googletest
+  googletest libcli11-dev
 
 # A private Wine prefix, removed at the end together with its wineserver.
 scratch=$(mktemp -d)

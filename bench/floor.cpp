@@ -11,8 +11,12 @@
 // close), the usual way that makes ext4 write every replaced file back to
 // disk at its close: the second reference line of a refresh.
 //
-// Usage: orbelm_floor [--truncate] INPUT_FILE
+// Usage: orbelm_floor [--truncate] INPUT_FILE [ALSO_READ]
 //        (element files land in the current folder)
+// ALSO_READ, when given, is read to its end first and dropped: with the
+// records that a selection keeps as INPUT_FILE and the whole input as
+// ALSO_READ, the floor of a selecting run is one read of the input and the
+// writing of the selected files.
 //
 // The input is read in 64 KiB blocks and the names are printed through a
 // 64 KiB buffer, the same block sizes orbelm uses, so the two programs make
@@ -87,15 +91,32 @@ int convert(int input, bool truncate) {
   }
 }
 
+bool read_through(const char* path) {
+  const int input = ::open(path, O_RDONLY | O_CLOEXEC);
+  if (input < 0) return false;
+  static char buffer[BLOCK];
+  ssize_t count = 0;
+  while ((count = ::read(input, buffer, sizeof buffer)) > 0) {
+  }
+  ::close(input);
+  return count == 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const bool truncate = argc >= 2 && std::string_view(argv[1]) == "--truncate";
-  if (argc < 2 + (truncate ? 1 : 0)) {
-    std::fputs("usage: orbelm_floor [--truncate] INPUT_FILE\n", stderr);
+  const int first = truncate ? 2 : 1;
+  if (argc < first + 1) {
+    std::fputs("usage: orbelm_floor [--truncate] INPUT_FILE [ALSO_READ]\n",
+               stderr);
     return 2;
   }
-  const char* path = argv[truncate ? 2 : 1];
+  if (argc > first + 1 && !read_through(argv[first + 1])) {
+    std::fprintf(stderr, "orbelm_floor: cannot read %s\n", argv[first + 1]);
+    return 1;
+  }
+  const char* path = argv[first];
   const int input = ::open(path, O_RDONLY | O_CLOEXEC);
   if (input < 0) {
     std::fprintf(stderr, "orbelm_floor: cannot open %s\n", path);

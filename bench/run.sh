@@ -16,11 +16,18 @@
 #            folder and then over the files of its own previous run, every
 #            run timed with the sync of what it left; orbelm against the
 #            in-place floor and the truncating floor.
+#   select   SELECTED of SELECT_N records chosen with --designations
+#            (bench/selection_run.py): orbelm against the floor reading the
+#            whole input once and writing the selected files, into a fresh
+#            folder and over existing files.
 #
 # Usage: bench/run.sh [N [REPEATS]]      (defaults: 200000 records, 3)
 # Environment:
-#   ORBELM_BENCH_PARTS   the parts to run (default "whole strace gzip refresh")
-#   ORBELM_BENCH_GZIP_N, ORBELM_BENCH_REFRESH_N   (default 300000 each)
+#   ORBELM_BENCH_PARTS   the parts to run (default "whole strace gzip refresh
+#            select")
+#   ORBELM_BENCH_GZIP_N, ORBELM_BENCH_REFRESH_N, ORBELM_BENCH_SELECT_N
+#            (default 300000 each; the README's selection figure is for
+#            1500000), ORBELM_BENCH_SELECTED (default 10000)
 #   ORBELM_BENCH_NO_TRUNCATING=1   leaves the truncating floor out of the
 #            refresh (at 1.5 million records its replacing run alone takes
 #            minutes)
@@ -30,9 +37,11 @@ set -euo pipefail
 
 records=${1:-200000}
 repeats=${2:-3}
-parts=" ${ORBELM_BENCH_PARTS:-whole strace gzip refresh} "
+parts=" ${ORBELM_BENCH_PARTS:-whole strace gzip refresh select} "
 gzip_records=${ORBELM_BENCH_GZIP_N:-300000}
 refresh_records=${ORBELM_BENCH_REFRESH_N:-300000}
+selection_records=${ORBELM_BENCH_SELECT_N:-300000}
+selected=${ORBELM_BENCH_SELECTED:-10000}
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build-bench"
 
@@ -94,4 +103,12 @@ if wants refresh; then
   [ "${ORBELM_BENCH_NO_TRUNCATING:-0}" = 1 ] && no_truncating=(--no-truncating)
   python3 "$root/bench/refresh.py" "$build/bench/orbelm_measure" "$build/orbelm" \
     "$build/bench/orbelm_floor" "$work/refresh.txt" "$work" "$repeats" "${no_truncating[@]}"
+fi
+
+if wants select; then
+  echo
+  echo "== selecting $selected of $selection_records synthetic records ($repeats alternating repetitions)"
+  python3 "$root/bench/make_records.py" "$selection_records" 3 >"$work/selection.txt"
+  python3 "$root/bench/selection_run.py" "$build/bench/orbelm_measure" "$build/orbelm" \
+    "$build/bench/orbelm_floor" "$work/selection.txt" "$work" "$repeats" "$selected"
 fi

@@ -78,6 +78,10 @@ FieldText padded_columns(std::string_view line, int first, int last) {
 }
 
 double read_double(std::string_view field) {
+  return read_number(field).value_or(0.0);
+}
+
+std::optional<double> read_number(std::string_view field) {
   field = field.substr(0, std::min(field.size(), MAX_NUMBER_CHARS));
   std::size_t at = skip_space(field, 0);
   bool negative = false;
@@ -86,7 +90,7 @@ double read_double(std::string_view field) {
     ++at;
   }
   const std::size_t end = scan_unsigned_number(field, at);
-  if (end == at) return 0.0;
+  if (end == at) return std::nullopt;
 
   // from_chars takes no "+" and no "d" exponent letter, so the number is
   // copied with its letter made "e". The copy holds any field of a record

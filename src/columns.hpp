@@ -9,6 +9,7 @@
 #define ORBELM_COLUMNS_HPP
 
 #include <cstddef>
+#include <optional>
 #include <string_view>
 
 namespace orbelm {
@@ -62,6 +63,11 @@ FieldText padded_columns(std::string_view line, int first, int last);
 // widest numeric field of a record is 11 columns.
 inline constexpr std::size_t MAX_NUMBER_CHARS = 64;
 double read_double(std::string_view field);
+
+// The number at the start of `field`, read as read_double reads it, or none
+// where read_double reads 0 because no number starts the field.
+// Examples: " 3.34" is 3.34; " 0 " is 0; "     ", "" and "abc" are none.
+std::optional<double> read_number(std::string_view field);
 
 // The integer at the start of `field`, read the way C's strtol reads a
 // decimal integer: leading white space, an optional sign, digits; reading

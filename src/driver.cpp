@@ -10,12 +10,14 @@
 #include <string>
 #include <vector>
 
+#include "command_line.hpp"
 #include "convert.hpp"
 #include "fixed.hpp"
 #include "input.hpp"
 #include "lines.hpp"
 #include "platform.hpp"
 #include "progress.hpp"
+#include "selection.hpp"
 
 namespace orbelm {
 namespace {
@@ -139,11 +141,18 @@ std::size_t format_element_line(RecordKind kind, const ElementRecord& record,
   return line.size;
 }
 
-LineOutcome convert_line(std::string_view line, ConvertedLine& out) {
+namespace {
+
+// convert_line, with a selection or (null) without.
+LineOutcome convert_selected_line(std::string_view line, ConvertedLine& out,
+                                  Selection* selection) {
   const LineClass line_class = classify_line(line);
   if (!line_class.is_record) return LineOutcome::Skipped;
   out.kind = line_class.kind;
   out.designation = designation_token(line, line_class.designation_column);
+  if (selection != nullptr &&
+      !is_selected(*selection, out.kind, line, out.designation))
+    return LineOutcome::Skipped;
   if (!is_safe_designation(out.designation)) return LineOutcome::Rejected;
 
   constexpr std::string_view EXTENSION = ".elm";
@@ -161,6 +170,17 @@ LineOutcome convert_line(std::string_view line, ConvertedLine& out) {
   return LineOutcome::Converted;
 }
 
+}  // namespace
+
+LineOutcome convert_line(std::string_view line, ConvertedLine& out) {
+  return convert_selected_line(line, out, nullptr);
+}
+
+LineOutcome convert_line(std::string_view line, ConvertedLine& out,
+                         Selection& selection) {
+  return convert_selected_line(line, out, &selection);
+}
+
 // ---------------------------------------------------------------------------
 // The run: the only code that touches files, the console and the exit
 // status.
@@ -169,35 +189,6 @@ namespace {
 
 constexpr int EXIT_OK = 0;
 constexpr int EXIT_FAILURE_STATUS = 1;
-
-constexpr const char* USAGE =
-    "Usage: orbelm [INPUT_FILE...]\n"
-    "\n"
-    "Converts the orbital elements of minor planets and comets, one\n"
-    "record per line in the Minor Planet Center's fixed-column layouts,\n"
-    "into element files: for every record one file DESIGNATION.elm in\n"
-    "the current folder, holding one line. Prints the name of each\n"
-    "element file as it writes it. Several input files are converted in\n"
-    "the order given, as one run; \"-\" reads standard input. An input\n"
-    "in gzip format (MPCORB.DAT.gz) is decompressed as it is read.\n"
-    "Without INPUT_FILE it asks for the name (\"input_file = \").\n"
-    "When standard error is a terminal and standard output is not, a\n"
-    "status line on standard error shows the progress.\n"
-    "\n"
-    "An existing element file is overwritten in place and cut to the new\n"
-    "line's length. An interruption (SIGINT or Ctrl-C, SIGTERM, SIGHUP;\n"
-    "on Windows also Ctrl-Break and closing the console) ends the run\n"
-    "after the record in progress: its file is written whole, standard\n"
-    "error tells how many element files were written, and the program\n"
-    "ends by the same signal.\n"
-    "\n"
-    "Exit status: 0 when every record was converted; 1 when an input or\n"
-    "an element file cannot be opened, read or written, compressed input\n"
-    "is damaged, or a record was not converted because its designation\n"
-    "cannot name a file.\n"
-    "\n"
-    "  -h, --help   show this help and exit\n"
-    "  --version    show the version and exit\n";
 
 // Standard output is flushed per line on a terminal and in large blocks
 // otherwise; the buffer must be set before the first output.
@@ -348,11 +339,19 @@ void end_progress(Progress& progress) {
   std::fputc('\n', stderr);
 }
 
+// What the command line set up for the whole run, before the first input:
+// which records to convert and where to write them.
+struct RunSetup {
+  Selection selection;
+  platform::OutputFolder folder;
+};
+
 struct RunState {
-  std::string_view input_name;  // as diagnostics name it
-  std::size_t line_number = 1;  // in the current input
+  RunSetup& setup;
+  std::string_view input_name{};  // as diagnostics name it
+  std::size_t line_number = 1;    // in the current input
   bool any_failure = false;
-  Progress progress;
+  Progress progress{};
 };
 
 void report_rejected(RunState& state, std::string_view designation) {
@@ -431,7 +430,8 @@ Step finish_record(const ConvertedLine& converted, RunState& state) {
   const std::string_view name{converted.file_name, converted.file_name_size};
   if (!write_stdout(name) || !write_stdout("\n"))
     return Step::Stop;  // finish() reports it
-  switch (platform::write_text_file(converted.file_name, converted.element_line,
+  switch (platform::write_text_file(state.setup.folder, converted.file_name,
+                                    converted.element_line,
                                     converted.element_line_size)) {
     case platform::WriteStatus::Written:
       ++state.progress.facts.files_written;
@@ -448,7 +448,7 @@ Step finish_record(const ConvertedLine& converted, RunState& state) {
 
 Step process_piece(const LinePiece& piece, ConvertedLine& converted,
                    RunState& state) {
-  switch (convert_line(piece.text, converted)) {
+  switch (convert_line(piece.text, converted, state.setup.selection)) {
     case LineOutcome::Skipped:
       return Step::Continue;
     case LineOutcome::Rejected:
@@ -494,11 +494,102 @@ Step convert_input(platform::InputFile input, RunState& state) {
   return end == FeedEnd::Finished ? Step::Continue : Step::Stop;
 }
 
-}  // namespace
+// Acts on a command line that asks for something other than a run.
+int answer(const CommandLine& command) {
+  switch (command.action) {
+    case CommandLine::Action::Run:
+      break;
+    case CommandLine::Action::Help:
+    case CommandLine::Action::Version:
+      return finish(write_stdout(command.message) && write_stdout("\n")
+                        ? EXIT_OK
+                        : EXIT_FAILURE_STATUS);
+    case CommandLine::Action::UsageError:
+      std::fprintf(stderr, "orbelm: %s\n%.*s", command.message.c_str(),
+                   static_cast<int>(USAGE_LINE.size()), USAGE_LINE.data());
+      return finish(EXIT_USAGE);
+  }
+  return EXIT_OK;
+}
+
+// The designation list of FILE into `selection`; false, after a message,
+// when the file cannot be read.
+bool read_designation_list(const std::string& name, Selection& selection) {
+  platform::InputFile file;
+  switch (platform::open_input(name.c_str(), file)) {
+    case platform::OpenStatus::Opened:
+      break;
+    case platform::OpenStatus::IsDirectory:
+      errno = EISDIR;
+      [[fallthrough]];
+    case platform::OpenStatus::NotFound:
+      std::fprintf(stderr, "orbelm: cannot read designation list %s: %s\n",
+                   name.c_str(), std::strerror(errno));
+      return false;
+  }
+  constexpr std::size_t BLOCK = 1 << 16;
+  std::string text;
+  long count = 0;
+  do {
+    const std::size_t size = text.size();
+    text.resize(size + BLOCK);
+    count = platform::read_input(file, text.data() + size, BLOCK);
+    text.resize(size + static_cast<std::size_t>(count > 0 ? count : 0));
+  } while (count > 0);
+  const int error = errno;
+  platform::close_input(file);
+  if (count < 0) {
+    std::fprintf(stderr, "orbelm: cannot read designation list %s: %s\n",
+                 name.c_str(), std::strerror(error));
+    return false;
+  }
+  selection.designations = parse_designation_list(text);
+  return true;
+}
+
+// The selection and the output folder that `command` asks for; false,
+// after a message, when either cannot be had.
+bool set_up_run(const CommandLine& command, RunSetup& setup) {
+  Selection& selection = setup.selection;
+  selection.max_magnitude = command.max_magnitude;
+  if (command.minor_planets || command.comets) {
+    selection.minor_planets = command.minor_planets;
+    selection.comets = command.comets;
+  }
+  if (command.designations_file &&
+      !read_designation_list(*command.designations_file, selection))
+    return false;
+  if (command.output_dir && !platform::open_output_folder(
+                                command.output_dir->c_str(), setup.folder)) {
+    std::fprintf(stderr, "orbelm: cannot use output folder %s: %s\n",
+                 command.output_dir->c_str(), std::strerror(errno));
+    return false;
+  }
+  return true;
+}
+
+// Listed designations that no record had: one line each for the first
+// MAX_NOT_FOUND_SHOWN, then their count. They do not change the exit
+// status: the list chooses records, it does not demand them.
+constexpr std::size_t MAX_NOT_FOUND_SHOWN = 20;
+
+void report_not_found(const DesignationList& list) {
+  const std::vector<std::string_view> missing = designations_not_found(list);
+  if (missing.empty()) return;
+  for (std::size_t i = 0; i < missing.size() && i < MAX_NOT_FOUND_SHOWN; ++i) {
+    Diagnostic message;
+    message.append("orbelm: listed designation \"");
+    message.append_escaped(missing[i]);
+    message.append("\" not found\n");
+    message.write();
+  }
+  std::fprintf(stderr, "orbelm: %zu listed designation%s not found\n",
+               missing.size(), missing.size() == 1 ? "" : "s");
+}
 
 int convert_inputs(std::span<const std::string> names,
-                   bool dash_reads_standard_input) {
-  RunState state;
+                   bool dash_reads_standard_input, RunSetup& setup) {
+  RunState state{setup};
   Progress& progress = state.progress;
   progress.enabled =
       platform::stderr_is_terminal() && !platform::stdout_is_terminal();
@@ -533,22 +624,28 @@ int convert_inputs(std::span<const std::string> names,
     }
   }
   end_progress(progress);
+  platform::close_output_folder(setup.folder);
+  if (setup.selection.designations)
+    report_not_found(*setup.selection.designations);
   return state.any_failure ? EXIT_FAILURE_STATUS : EXIT_OK;
+}
+
+}  // namespace
+
+int convert_inputs(std::span<const std::string> names,
+                   bool dash_reads_standard_input) {
+  RunSetup everything;
+  return convert_inputs(names, dash_reads_standard_input, everything);
 }
 
 int run(int argc, char** argv) {
   set_up_console();
-  if (argc >= 2) {
-    const std::string_view argument = argv[1];
-    if (argument == "-h" || argument == "--help")
-      return finish(write_stdout(USAGE) ? EXIT_OK : EXIT_FAILURE_STATUS);
-    if (argument == "--version")
-      return finish(write_stdout("orbelm " ORBELM_VERSION "\n")
-                        ? EXIT_OK
-                        : EXIT_FAILURE_STATUS);
-    const std::vector<std::string> names(argv + 1, argv + argc);
-    return finish(convert_inputs(names, true));
-  }
+  const CommandLine command = parse_command_line(argc, argv);
+  if (command.action != CommandLine::Action::Run) return answer(command);
+  RunSetup setup;
+  if (!set_up_run(command, setup)) return finish(EXIT_FAILURE_STATUS);
+  if (!command.inputs.empty())
+    return finish(convert_inputs(command.inputs, true, setup));
   std::string input_name;
   if (!prompt_for_input_name(input_name)) {
     write_stdout("\n");
@@ -556,7 +653,7 @@ int run(int argc, char** argv) {
     return finish(EXIT_FAILURE_STATUS);
   }
   // The name typed at the prompt is a file name, "-" too.
-  return finish(convert_inputs({&input_name, 1}, false));
+  return finish(convert_inputs({&input_name, 1}, false, setup));
 }
 
 }  // namespace orbelm

@@ -134,9 +134,20 @@ struct ConvertedLine {
 // the element line.
 LineOutcome convert_line(std::string_view line, ConvertedLine& out);
 
-// Converts the inputs `names` in the order given, as one run: the console
-// and the element files are those of converting them one after the other,
-// and line numbers count from 1 in each input. With
+struct Selection;  // selection.hpp
+
+// convert_line for a run that converts only the records `selection`
+// selects: one it does not select is Skipped, right after its designation
+// is scanned (`out.kind` and `out.designation` are filled), so it is
+// neither checked nor converted.
+LineOutcome convert_line(std::string_view line, ConvertedLine& out,
+                         Selection& selection);
+
+// Converts the inputs `names` in the order given, as one run, every record
+// into the current folder: the console and the element files are those of
+// converting them one after the other, and line numbers count from 1 in
+// each input. (`run` does the same with the selection and the folder of its
+// command line.) With
 // `dash_reads_standard_input`, the name "-" reads standard input. An input
 // that cannot be opened stops the run there ("NAME  file not open" on
 // standard output); so does one that cannot be read or whose compressed
@@ -146,9 +157,9 @@ LineOutcome convert_line(std::string_view line, ConvertedLine& out);
 int convert_inputs(std::span<const std::string> names,
                    bool dash_reads_standard_input);
 
-// Runs the program: arguments or prompt, the line loop, the console and the
-// element files. Returns the exit status: 0 when every record was
-// converted, 1 on any failure.
+// Runs the program: command line or prompt, the line loop, the console and
+// the element files. Returns the exit status: 0 when every selected record
+// was converted, 1 on any failure, 2 for a wrong command line.
 int run(int argc, char** argv);
 
 }  // namespace orbelm

@@ -10,6 +10,7 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
+#include <direct.h>
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
@@ -23,6 +24,37 @@
 #endif
 
 namespace orbelm::platform {
+namespace {
+
+#ifdef _WIN32
+constexpr bool WINDOWS = true;
+#else
+constexpr bool WINDOWS = false;
+#endif
+
+bool is_separator(char c) { return c == '/' || (WINDOWS && c == '\\'); }
+
+// Creates each folder on `path` that is missing, parents first, with
+// `make_folder` (mkdir's contract). Returns why the path could not be made:
+// the errno of the first failed creation that no later one made up for,
+// or 0. A creation that fails because the folder exists is no failure;
+// that it is a folder is checked afterwards.
+template <class MakeFolder>
+int make_folders(std::string_view path, MakeFolder make_folder) {
+  int error = 0;
+  for (std::size_t at = 1; at <= path.size(); ++at) {
+    if (at < path.size() && !is_separator(path[at])) continue;
+    if (is_separator(path[at - 1])) continue;  // "a//b", "a/"
+    const std::string part(path.substr(0, at));
+    if (make_folder(part.c_str()) == 0 || errno == EEXIST)
+      error = 0;
+    else if (error == 0)
+      error = errno;
+  }
+  return error;
+}
+
+}  // namespace
 
 namespace {
 
@@ -73,10 +105,59 @@ void close_input(InputFile file) {
   if (file.owned) _close(file.descriptor);
 }
 
+namespace {
+
+// Room for the path of an element file: its folder's prefix and its name.
+// Longer paths than this do not open on Windows anyway (MAX_PATH is 260).
+constexpr std::size_t PATH_CAPACITY = 1024;
+constexpr std::size_t MAX_FILE_NAME = 32;
+
+}  // namespace
+
+bool open_output_folder(const char* path, OutputFolder& folder) {
+  std::string_view name(path);
+  const int error =
+      make_folders(name, [](const char* part) { return _mkdir(part); });
+  // The C library's stat does not find a folder named with a separator at
+  // its end; a root ("/", "C:\\") keeps its one.
+  while (name.size() > 1 && is_separator(name.back()) &&
+         name[name.size() - 2] != ':')
+    name.remove_suffix(1);
+  const std::string checked(name);
+  struct _stat64 info;
+  if (_stat64(checked.c_str(), &info) != 0) {
+    errno = error != 0 ? error : ENOENT;
+    return false;
+  }
+  if ((info.st_mode & _S_IFDIR) == 0) {
+    errno = ENOTDIR;
+    return false;
+  }
+  folder.prefix = checked;
+  if (!is_separator(checked.back()) && checked.back() != ':')
+    folder.prefix += '\\';
+  if (folder.prefix.size() + MAX_FILE_NAME > PATH_CAPACITY) {
+    errno = ENAMETOOLONG;
+    return false;
+  }
+  return true;
+}
+
+void close_output_folder(OutputFolder& folder) { folder.prefix.clear(); }
+
 // Text mode turns each LF into CR LF, and _write counts the bytes it was
 // given, so the length on disk is the position after the write.
-WriteStatus write_text_file(const char* name, const char* data,
-                            std::size_t size) {
+WriteStatus write_text_file(const OutputFolder& folder, const char* name,
+                            const char* data, std::size_t size) {
+  char path[PATH_CAPACITY];
+  if (!folder.prefix.empty()) {
+    const std::string_view file(name);
+    if (file.size() >= MAX_FILE_NAME) return WriteStatus::NotOpened;
+    std::copy(folder.prefix.begin(), folder.prefix.end(), path);
+    std::copy(file.begin(), file.end(), path + folder.prefix.size());
+    path[folder.prefix.size() + file.size()] = '\0';
+    name = path;
+  }
   const int descriptor =
       _open(name, _O_WRONLY | _O_CREAT | _O_TEXT | _O_NOINHERIT,
             _S_IREAD | _S_IWRITE);
@@ -248,11 +329,27 @@ bool write_all(int descriptor, const char* data, std::size_t size) {
 
 }  // namespace
 
+bool open_output_folder(const char* path, OutputFolder& folder) {
+  const int error =
+      make_folders(path, [](const char* part) { return ::mkdir(part, 0777); });
+  folder.descriptor = ::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folder.descriptor >= 0) return true;
+  if (error != 0 && errno != ENOTDIR) errno = error;
+  return false;
+}
+
+void close_output_folder(OutputFolder& folder) {
+  if (folder.descriptor >= 0) ::close(folder.descriptor);
+  folder.descriptor = -1;
+}
+
 // The cut is made also when fstat fails, so that the file never keeps a
 // tail of its old line.
-WriteStatus write_text_file(const char* name, const char* data,
-                            std::size_t size) {
-  const int descriptor = ::open(name, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+WriteStatus write_text_file(const OutputFolder& folder, const char* name,
+                            const char* data, std::size_t size) {
+  const int at = folder.descriptor >= 0 ? folder.descriptor : AT_FDCWD;
+  const int descriptor =
+      ::openat(at, name, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
   if (descriptor < 0) return WriteStatus::NotOpened;
   struct stat info {};
   const auto length = static_cast<off_t>(size);
@@ -260,7 +357,7 @@ WriteStatus write_text_file(const char* name, const char* data,
   const bool complete = write_all(descriptor, data, size) &&
                         (!longer || ::ftruncate(descriptor, length) == 0);
   if (::close(descriptor) != 0 || !complete) {
-    ::unlink(name);
+    ::unlinkat(at, name, 0);
     return WriteStatus::NotWritten;
   }
   return WriteStatus::Written;

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace orbelm::platform {
@@ -36,10 +37,24 @@ long read_input(InputFile file, char* buffer, std::size_t size);
 
 void close_input(InputFile file);
 
+// The folder that element files are written into; as it stands, the
+// current folder.
+struct OutputFolder {
+  int descriptor = -1;  // POSIX: the open folder; -1 for the current one
+  std::string prefix;   // Windows: the folder's path and a separator
+};
+
+// Creates the folder `path` and its missing parents, and opens it into
+// `folder`. False, with errno telling why, when it cannot be created or
+// opened, or is not a folder (ENOTDIR).
+bool open_output_folder(const char* path, OutputFolder& folder);
+
+void close_output_folder(OutputFolder& folder);
+
 enum class WriteStatus { Written, NotOpened, NotWritten };
 
-// Makes the file `name` hold exactly `data` (`size` bytes, in text mode:
-// the platform's line end), replacing it in place: opened for writing,
+// Makes the file `name` in `folder` hold exactly `data` (`size` bytes, in text
+// mode: the platform's line end), replacing it in place: opened for writing,
 // created when missing but never truncated on opening, `data` written from
 // the start, the file cut to the written length only when it was longer
 // before (one fstat tells), then closed.
@@ -53,8 +68,8 @@ enum class WriteStatus { Written, NotOpened, NotWritten };
 // files about ten times faster. A process killed mid-file leaves the old or
 // the new line, except when the old line was longer and the cut had not
 // happened yet (the new line followed by the old one's tail).
-WriteStatus write_text_file(const char* name, const char* data,
-                            std::size_t size);
+WriteStatus write_text_file(const OutputFolder& folder, const char* name,
+                            const char* data, std::size_t size);
 
 // Why `name` (without its ".elm") cannot name a plain file in the current
 // folder on this platform, or "" when it can. On Windows: a control

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -22,6 +23,7 @@ using testing::Names;
 using testing::read_file;
 using testing::Result;
 using testing::windows_program;
+using testing::with_lf_line_ends;
 using testing::write_file;
 
 // `text` with a CR before every LF.
@@ -243,7 +245,6 @@ TEST_F(EndToEnd, ProgressShowsOnlyWhenStandardErrorAloneIsATerminal) {
   EXPECT_EQ(run_on_terminal(sample, true), with_crlf(console));
 }
 
-
 TEST_F(EndToEnd, ExistingFilesLongerShorterOrAsLongAreReplacedExactly) {
   // Files are overwritten in place and cut only when they were longer, so
   // a missed cut would leave the old file's tail behind the new line. The
@@ -446,12 +447,133 @@ TEST_F(EndToEnd, HelpAndVersion) {
   for (const char* option : {"-h", "--help"}) {
     const Result r = run(option);
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out.rfind("Usage: orbelm [INPUT_FILE...]\n", 0), 0u) << r.out;
+    EXPECT_EQ(r.out.rfind("Usage: orbelm [OPTIONS] [INPUT_FILE...]\n", 0), 0u)
+        << r.out;
   }
   const Result version = run("--version");
   EXPECT_EQ(version.status, 0);
   EXPECT_EQ(version.out, "orbelm " ORBELM_VERSION "\n");
   EXPECT_EQ(files(), Names{});
+}
+
+// The minor-planet example under another designation of 7 characters and
+// another magnitude field.
+std::string minor_planet(std::string_view designation, std::string_view h) {
+  std::string line = testing::minor_planet_example();
+  testing::put(line, 1, designation);
+  return testing::put(line, 9, h) + "\n";
+}
+
+// Minor planets of magnitude 3.34, none, 15.00 and 12.0d0, and the comet
+// example of magnitude 10.5.
+std::string magnitudes_input() {
+  return minor_planet("K05A00A", " 3.34") + minor_planet("K05A00B", "     ") +
+         minor_planet("K05A00C", "15.00") + minor_planet("K05A00D", "12.d0") +
+         testing::comet_example() + "\n";
+}
+
+TEST_F(EndToEnd, OutputFolderIsMadeWithItsParents) {
+  write_file(work_ / "in.txt", mixed_input("\n"));
+  const Result r = run("-o out/elements in.txt");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "K05A00A.elm\n0099P.elm\n");
+  EXPECT_EQ(files(), (Names{"in.txt", "out"}));
+  EXPECT_EQ(with_lf_line_ends(read_file(work_ / "out/elements/0099P.elm")),
+            testing::COMET_EXAMPLE_ELEMENTS);
+  EXPECT_EQ(run("--output-dir=out/elements in.txt").out, r.out);
+
+  const Result file = run("-o in.txt/x in.txt");
+  EXPECT_EQ(file.status, 1);
+  EXPECT_EQ(file.out, "");
+  EXPECT_EQ(file.err.rfind("orbelm: cannot use output folder in.txt/x: ", 0),
+            0u)
+      << file.err;
+  EXPECT_EQ(files(), (Names{"in.txt", "out"}));
+}
+
+TEST_F(EndToEnd, MaxMagnitudeLeavesOutFainterAndUnknown) {
+  write_file(work_ / "in.txt", magnitudes_input());
+  const Result r = run("--max-magnitude 12 in.txt");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "K05A00A.elm\nK05A00D.elm\n0099P.elm\n");
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(element_file("K05A00A.elm"),
+            testing::MINOR_PLANET_EXAMPLE_ELEMENTS);
+  EXPECT_EQ(run("--max-magnitude 10.5 in.txt").out, "K05A00A.elm\n0099P.elm\n");
+  EXPECT_EQ(run("--max-magnitude=-1 in.txt").out, "");
+}
+
+// A record left out is not checked: its designation, which names no file,
+// gives no diagnostic.
+TEST_F(EndToEnd, KindsLeaveOutTheOtherKindWithoutAWord) {
+  std::string path = testing::minor_planet_example();
+  path.replace(0, 7, "K/../..");
+  write_file(work_ / "in.txt", mixed_input("\n") + path + "\n");
+  const Result comets = run("--comets in.txt");
+  EXPECT_EQ(comets.status, 0);
+  EXPECT_EQ(comets.out, "0099P.elm\n");
+  EXPECT_EQ(comets.err, "");
+  EXPECT_EQ(run("--minor-planets in.txt").out, "K05A00A.elm\n");
+  EXPECT_EQ(run("--comets --minor-planets in.txt").out,
+            "K05A00A.elm\n0099P.elm\n");
+}
+
+TEST_F(EndToEnd, DesignationListChoosesRecordsAndNamesTheMissing) {
+  write_file(work_ / "in.txt", magnitudes_input());
+  std::string list = "# watch list\r\n\r\n  0099P \r\nK05A00C\n#K05A00A\n";
+  for (int i = 30; i >= 10; --i) list += "K05A0" + std::to_string(i) + "\n";
+  write_file(work_ / "list.txt", list + "K05A00C\n");
+  const Result r = run("--designations list.txt in.txt");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "K05A00C.elm\n0099P.elm\n");
+  std::string missing;
+  for (int i = 30; i > 10; --i)
+    missing += "orbelm: listed designation \"K05A0" + std::to_string(i) +
+               "\" not found\n";
+  EXPECT_EQ(r.err, missing + "orbelm: 21 listed designations not found\n");
+
+  const Result unreadable = run("--designations nothing.txt in.txt");
+  EXPECT_EQ(unreadable.status, 1);
+  EXPECT_EQ(unreadable.out, "");
+  EXPECT_EQ(unreadable.err.rfind(
+                "orbelm: cannot read designation list nothing.txt: ", 0),
+            0u)
+      << unreadable.err;
+  EXPECT_EQ(files(), (Names{"0099P.elm", "K05A00C.elm", "in.txt", "list.txt"}));
+}
+
+TEST_F(EndToEnd, SelectionsCombineAndOptionsMayFollowTheInput) {
+  write_file(work_ / "in.txt", magnitudes_input());
+  write_file(work_ / "list.txt", "K05A00A\nK05A00C\nK05A00D\n0099P\n");
+  const Result r =
+      run("in.txt --minor-planets --designations list.txt --max-magnitude 12.5 "
+          "-o out");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "K05A00A.elm\nK05A00D.elm\n");
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(entries(work_ / "out"), (Names{"K05A00A.elm", "K05A00D.elm"}));
+  // Options without an input name: the prompt asks for it.
+  EXPECT_EQ(run("--comets -o out", "in.txt\n").out, "input_file = 0099P.elm\n");
+  // After "--" every argument is an input name.
+  write_file(work_ / "-x", testing::comet_example());
+  EXPECT_EQ(run("-o out -- -x").out, "0099P.elm\n");
+}
+
+TEST_F(EndToEnd, WrongCommandLinesConvertNothing) {
+  write_file(work_ / "in.txt", mixed_input("\n"));
+  const std::string usage = "Usage: orbelm [OPTIONS] [INPUT_FILE...]\n";
+  for (const char* arguments :
+       {"--colour in.txt", "in.txt -o", "--max-magnitude abc in.txt",
+        "--max-magnitude 12x in.txt", "--max-magnitude nan in.txt",
+        "-o a -o b in.txt"}) {
+    const Result r = run(arguments);
+    EXPECT_EQ(r.status, 2) << arguments;
+    EXPECT_EQ(r.out, "") << arguments;
+    EXPECT_EQ(r.err.rfind("orbelm: ", 0), 0u) << arguments << r.err;
+    EXPECT_TRUE(r.err.ends_with(usage)) << arguments << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 2) << r.err;
+  }
+  EXPECT_EQ(files(), Names{"in.txt"});
 }
 
 }  // namespace

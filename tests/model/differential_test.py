@@ -172,7 +172,7 @@ MP_COLUMNS = {
 # ---------------------------------------------------------------------------
 # Running the program against the model.
 
-def run_program(program, data, workdir):
+def run_program(program, data, workdir, options=()):
     input_dir = os.path.join(workdir, "in")
     output_dir = os.path.join(workdir, "out")
     os.makedirs(input_dir)
@@ -180,7 +180,8 @@ def run_program(program, data, workdir):
     input_path = os.path.join(input_dir, "records.txt")
     with open(input_path, "wb") as f:
         f.write(data)
-    proc = subprocess.run([program, input_path], cwd=output_dir, stdin=subprocess.DEVNULL,
+    proc = subprocess.run([program, *options, input_path], cwd=output_dir,
+                          stdin=subprocess.DEVNULL,
                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
     files = {}
     for name in os.listdir(os.fsencode(output_dir)):
@@ -199,10 +200,19 @@ def first_difference(expected, got):
             g_lines[i] if i < len(g_lines) else b"<end>")
 
 
-def compare(label, program, data, workdir):
+# Selections compared on the generated inputs, seed by seed: the program's options
+# and the model's choice of records.
+SELECTIONS = [(["--max-magnitude", "12"], model.selector(max_magnitude=12.0)),
+              (["--comets", "--max-magnitude=-0"], model.selector(-0.0, [model.COMET])),
+              (["--minor-planets", "--max-magnitude", "1e1"],
+               model.selector(10.0, [model.MINOR_PLANET]))]
+
+
+def compare(label, program, data, workdir, selection=None):
     """Returns (number of records compared, list of mismatch reports)."""
-    expected = model.run(data)
-    stdout, stderr, status, files = run_program(program, data, workdir)
+    options, select = selection or ([], None)
+    expected = model.run(data, select=select)
+    stdout, stderr, status, files = run_program(program, data, workdir, options)
     reports = []
     if stdout != expected.stdout:
         n, e, g = first_difference(expected.stdout, stdout)
@@ -310,6 +320,12 @@ def main(argv):
     with tempfile.TemporaryDirectory(prefix="orbelm-diff-") as tmp:
         for i, (label, data) in enumerate(inputs):
             count, found = compare(label, program, data, os.path.join(tmp, str(i)))
+            total += count
+            reports.extend(found)
+        for i, selection in enumerate(SELECTIONS):
+            label, data = inputs[-1 - i]
+            count, found = compare("%s, %s" % (label, " ".join(selection[0])), program, data,
+                                   os.path.join(tmp, "selection %d" % i), selection)
             total += count
             reports.extend(found)
         reports.extend(check_driver(program, tmp))

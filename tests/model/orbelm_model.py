@@ -427,6 +427,26 @@ def designation_problem(designation):
     return None
 
 
+def magnitude(text, kind):
+    """The absolute magnitude that a brightness limit compares, or None when its field
+    (columns 9-13 of a minor planet, 92-95 of a comet) holds no number: no digit, or a
+    point and a digit, after the leading white space and sign."""
+    value = field(text, 9, 13) if kind == MINOR_PLANET else field(text, 92, 95)
+    i, _ = skip_space_and_sign(value)
+    starts = value[i:i + 1].isdigit() or (value[i:i + 1] == b"." and value[i + 1:i + 2].isdigit())
+    return read_double(value) if starts else None
+
+
+def selector(max_magnitude=None, kinds=(MINOR_PLANET, COMET)):
+    """The records that --max-magnitude and --minor-planets/--comets keep."""
+    def select(text, kind):
+        if kind not in kinds:
+            return False
+        h = magnitude(text, kind)
+        return max_magnitude is None or (h is not None and h <= max_magnitude)
+    return select
+
+
 class RunResult:
     def __init__(self):
         self.stdout = bytearray()
@@ -437,7 +457,8 @@ class RunResult:
         self.records = []
 
 
-def run(data, input_name=b"-"):
+def run(data, input_name=b"-", select=None):
+    """The run over `data`; `select(text, kind)`, when given, chooses the records."""
     result = RunResult()
     for line_number, piece in split_pieces(data):
         verdict = classify_line(piece)
@@ -446,6 +467,8 @@ def run(data, input_name=b"-"):
         kind, col = verdict
         text = line_text(piece)
         designation = scan_designation(text, col)
+        if select is not None and not select(text, kind):
+            continue
         problem = designation_problem(designation)
         if problem:
             result.rejected.append((line_number, designation))

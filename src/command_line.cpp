@@ -1,0 +1,144 @@
+#include "command_line.hpp"
+
+#include <CLI/CLI.hpp>
+#include <charconv>
+#include <cmath>
+#include <system_error>
+
+namespace orbelm {
+namespace {
+
+constexpr const char* DESCRIPTION =
+    "Converts the orbital elements of minor planets and comets, one\n"
+    "record per line in the Minor Planet Center's fixed-column layouts,\n"
+    "into element files: for every record one file DESIGNATION.elm in\n"
+    "the current folder (or DIR), holding one line. Prints the name of\n"
+    "each element file as it writes it. Several input files are\n"
+    "converted in the order given, as one run; \"-\" reads standard\n"
+    "input. An input in gzip format (MPCORB.DAT.gz) is decompressed as\n"
+    "it is read. Without INPUT_FILE it asks for the name\n"
+    "(\"input_file = \"). When standard error is a terminal and standard\n"
+    "output is not, a status line on standard error shows the progress.\n"
+    "The options choose which records are converted; a record must pass\n"
+    "every one given.\n"
+    "\n"
+    "An existing element file is overwritten in place and cut to the new\n"
+    "line's length. An interruption (SIGINT or Ctrl-C, SIGTERM, SIGHUP;\n"
+    "on Windows also Ctrl-Break and closing the console) ends the run\n"
+    "after the record in progress: its file is written whole, standard\n"
+    "error tells how many element files were written, and the program\n"
+    "ends by the same signal.";
+
+constexpr const char* EXIT_STATUS =
+    "Exit status: 0 when every selected record was converted; 1 when an\n"
+    "input, the designation list, DIR or an element file cannot be opened,\n"
+    "read or written, compressed input is damaged, or a record was not\n"
+    "converted because its designation cannot name a file; 2 when the\n"
+    "command line is wrong.";
+
+// The help as it reads best here: the usage line first, then what the
+// program does, the options and the exit statuses. The input names are
+// explained in the description, so they get no list of their own.
+class HelpFormatter : public CLI::Formatter {
+ public:
+  std::string make_help(const CLI::App* app, std::string name,
+                        CLI::AppFormatMode mode) const override {
+    return make_usage(app, std::move(name)) + "\n" + make_description(app) +
+           make_groups(app, mode) + "\n" + make_footer(app);
+  }
+};
+
+struct Values {
+  std::string output_dir;
+  std::string max_magnitude;
+  std::string designations_file;
+};
+
+void define_options(CLI::App& app, CommandLine& line, Values& values) {
+  // On Windows CLI11 would take "/x" for an option; here it is a path.
+  app.allow_windows_style_options(false);
+  app.formatter(std::make_shared<HelpFormatter>());
+  app.get_formatter()->column_width(24);
+  app.set_help_flag("-h,--help", "show this help and exit");
+  app.set_version_flag("--version", "orbelm " ORBELM_VERSION,
+                       "show the version and exit");
+  app.add_option("INPUT_FILE", line.inputs);
+  app.add_option("-o,--output-dir", values.output_dir,
+                 "write the element files into DIR (made when\n"
+                 "missing); the names printed stay bare")
+      ->type_name("DIR");
+  app.add_option("--max-magnitude", values.max_magnitude,
+                 "only records whose absolute magnitude is at\n"
+                 "most H; a record without one is left out")
+      ->type_name("H");
+  app.add_flag("--minor-planets", line.minor_planets, "only minor planets");
+  app.add_flag("--comets", line.comets, "only comets");
+  app.add_option("--designations", values.designations_file,
+                 "only records whose designation is listed in\n"
+                 "FILE, one per line (lines starting with # are\n"
+                 "comments); listed designations that no record\n"
+                 "has are named on standard error")
+      ->type_name("FILE");
+  app.footer(EXIT_STATUS);
+}
+
+// Moves the values of the options that were given into `line`.
+void take_values(const CLI::App& app, Values& values, CommandLine& line) {
+  if (app.count("--output-dir") > 0)
+    line.output_dir = std::move(values.output_dir);
+  if (app.count("--designations") > 0)
+    line.designations_file = std::move(values.designations_file);
+  if (app.count("--max-magnitude") == 0) return;
+  line.max_magnitude = parse_limit(values.max_magnitude);
+  if (!line.max_magnitude) {
+    line.action = CommandLine::Action::UsageError;
+    line.message =
+        "--max-magnitude: \"" + values.max_magnitude + "\" is not a number";
+  }
+}
+
+}  // namespace
+
+std::optional<double> parse_limit(std::string_view text) {
+  // from_chars takes no "+" and reads "inf" and "nan", which are no
+  // magnitude limits.
+  if (text.starts_with('+')) text.remove_prefix(1);
+  if (text.empty() || text.front() == '+') return std::nullopt;
+  double value = 0.0;
+  const auto [end, error] =
+      std::from_chars(text.data(), text.data() + text.size(), value,
+                      std::chars_format::general);
+  if (error != std::errc() || end != text.data() + text.size() ||
+      !std::isfinite(value))
+    return std::nullopt;
+  return value;
+}
+
+CommandLine parse_command_line(int argc, const char* const* argv) {
+  CommandLine line;
+  Values values;
+  CLI::App app;
+  app.name("orbelm");
+  app.description(DESCRIPTION);
+  define_options(app, line, values);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp&) {
+    line.action = CommandLine::Action::Help;
+    line.message = app.help();
+    while (line.message.ends_with('\n')) line.message.pop_back();
+    return line;
+  } catch (const CLI::CallForVersion& version) {
+    line.action = CommandLine::Action::Version;
+    line.message = version.what();
+    return line;
+  } catch (const CLI::ParseError& error) {
+    line.action = CommandLine::Action::UsageError;
+    line.message = error.what();
+    return line;
+  }
+  take_values(app, values, line);
+  return line;
+}
+
+}  // namespace orbelm

@@ -1,0 +1,63 @@
+// The command line: which inputs to convert, where the element files go and
+// which records to convert, or what else the program is asked to do.
+//
+// parse_command_line only reads the arguments: it does not print, touch a
+// file or end the process. The driver acts on the result (and alone prints
+// the help, the version and errors).
+#ifndef ORBELM_COMMAND_LINE_HPP
+#define ORBELM_COMMAND_LINE_HPP
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace orbelm {
+
+// Exit status of a command line that cannot be parsed.
+inline constexpr int EXIT_USAGE = 2;
+
+// The line the driver prints under a command-line error.
+inline constexpr std::string_view USAGE_LINE =
+    "Usage: orbelm [OPTIONS] [INPUT_FILE...]\n";
+
+struct CommandLine {
+  enum class Action {
+    Run,         // convert `inputs` (none given: ask for one at the prompt)
+    Help,        // print `message` on standard output, exit status 0
+    Version,     // print `message` on standard output, exit status 0
+    UsageError,  // print `message`, then USAGE_LINE, on standard error;
+                 // exit status EXIT_USAGE
+  };
+  Action action = Action::Run;
+  std::string message;  // the help text, the version line or the error;
+                        // each without its final newline
+
+  std::vector<std::string> inputs;        // in the order given; "-" kept
+  std::optional<std::string> output_dir;  // none: the current folder
+  std::optional<double> max_magnitude;
+  bool minor_planets = false;  // --minor-planets
+  bool comets = false;         // --comets
+  std::optional<std::string> designations_file;
+};
+
+// The command line of `argc` arguments (argv[0] is the program's name).
+// Options may stand before, between and after the input names; "--" ends
+// the options, so that every later argument is an input name ("-x" too);
+// "-" is an input name (standard input), never an option. An option given
+// twice, an unknown option, a missing value, or a --max-magnitude value
+// that is not a finite decimal number gives UsageError.
+// Example: {"orbelm", "-o", "out", "a.txt", "--", "-b"} gives Run with
+// inputs {"a.txt", "-b"} and output_dir "out".
+CommandLine parse_command_line(int argc, const char* const* argv);
+
+// The decimal number that `text` holds in full, as --max-magnitude takes
+// it: an optional sign, digits with an optional point, an optional
+// exponent; none for anything else, also for "inf", "nan" and "".
+// Examples: "12" is 12, "+7.5" is 7.5, "-1e1" is -10; "12," and "abc" are
+// none.
+std::optional<double> parse_limit(std::string_view text);
+
+}  // namespace orbelm
+
+#endif
