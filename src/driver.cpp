@@ -18,6 +18,7 @@
 #include "platform.hpp"
 #include "progress.hpp"
 #include "selection.hpp"
+#include "text.hpp"
 
 namespace orbelm {
 namespace {
@@ -245,20 +246,11 @@ constexpr std::size_t MAX_SHOWN_NAME = 512;
 // A diagnostic line in a fixed buffer, written whole with one call
 // (standard error is unbuffered).
 struct Diagnostic {
-  char text[768];
-  std::size_t size = 0;
+  char buffer[768];
+  TextBuilder line{buffer, sizeof buffer};
 
-  void append(std::string_view part) {
-    const std::size_t room = sizeof text - size;
-    const std::size_t count = std::min(part.size(), room);
-    std::memcpy(text + size, part.data(), count);
-    size += count;
-  }
-  void append_number(std::size_t value) {
-    char digits[24];
-    const auto result = std::to_chars(digits, digits + sizeof digits, value);
-    append({digits, static_cast<std::size_t>(result.ptr - digits)});
-  }
+  void append(std::string_view part) { line.text(part); }
+  void append_number(std::size_t value) { line.number(value); }
   void append_name(std::string_view name) {
     append(name.substr(0, MAX_SHOWN_NAME));
     if (name.size() > MAX_SHOWN_NAME) append("...");
@@ -278,7 +270,7 @@ struct Diagnostic {
     }
     if (part.size() > MAX_SHOWN_DESIGNATION) append("...");
   }
-  void write() const { std::fwrite(text, 1, size, stderr); }
+  void write() const { std::fwrite(buffer, 1, line.size, stderr); }
 };
 
 using Clock = std::chrono::steady_clock;

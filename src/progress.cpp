@@ -1,34 +1,18 @@
 #include "progress.hpp"
 
 #include <algorithm>
-#include <charconv>
-#include <cstring>
+
+#include "text.hpp"
 
 namespace orbelm {
 namespace {
 
-struct TextBuilder {
-  char* out;
-  std::size_t capacity;
-  std::size_t size = 0;
-
-  void text(std::string_view value) {
-    const std::size_t count = std::min(value.size(), capacity - size);
-    std::memcpy(out + size, value.data(), count);
-    size += count;
-  }
-  void number(std::uint64_t value) {
-    char digits[24];
-    const auto result = std::to_chars(digits, digits + sizeof digits, value);
-    text({digits, static_cast<std::size_t>(result.ptr - digits)});
-  }
-  // `tenths` / 10 with one decimal: 123 gives "12.3".
-  void tenths(std::uint64_t value) {
-    number(value / 10);
-    const char decimal[] = {'.', static_cast<char>('0' + value % 10)};
-    text({decimal, sizeof decimal});
-  }
-};
+// `tenths` / 10 with one decimal: 123 gives "12.3".
+void append_tenths(TextBuilder& line, std::uint64_t tenths) {
+  line.number(tenths / 10);
+  const char decimal[] = {'.', static_cast<char>('0' + tenths % 10)};
+  line.text({decimal, sizeof decimal});
+}
 
 }  // namespace
 
@@ -55,13 +39,13 @@ std::size_t format_progress(const ProgressFacts& facts,
                     : facts.bytes_read * 100 / facts.input_size);
     line.text("% read, ");
   } else {
-    line.tenths(facts.bytes_read / 100000);
+    append_tenths(line, facts.bytes_read / 100000);
     line.text(" MB read, ");
   }
   line.number(facts.files_written);
   line.text(" element files, ");
-  line.tenths(
-      static_cast<std::uint64_t>(std::max(0.0, facts.elapsed_seconds) * 10.0));
+  append_tenths(line, static_cast<std::uint64_t>(
+                          std::max(0.0, facts.elapsed_seconds) * 10.0));
   line.text(" s");
   return line.size;
 }
