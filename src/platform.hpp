@@ -18,6 +18,9 @@ enum class OpenStatus { Opened, NotFound, IsDirectory };
 struct InputFile {
   int descriptor = -1;
   bool owned = true;  // closed by close_input (standard input is not)
+  // A regular file never makes a read wait, so read_input need not watch
+  // for an interruption while it waits (a pipe or a terminal can wait).
+  bool regular = false;
 };
 
 OpenStatus open_input(const char* path, InputFile& file);
