@@ -25,7 +25,7 @@ import subprocess
 import sys
 import time
 
-from whole_run import count_lines, fresh_folder, timed_run
+from whole_run import count_lines, fresh_folder, timed_run, wall_ratios
 
 
 def main():
@@ -52,8 +52,7 @@ def main():
                   f"  user {run[1]:6.2f} s  sys {run[2]:6.2f} s"
                   f"  max RSS {run[3]} KiB", flush=True)
     pairs = list(zip(runs["gzip"], runs["plain"]))
-    ratio = statistics.median(g[0] / p[0] for g, p in pairs)
-    fastest = min(g[0] for g, _ in pairs) / min(p[0] for _, p in pairs)
+    ratio, fastest = wall_ratios(pairs)
     user = statistics.median((g[1] - p[1]) / records for g, p in pairs)
     print()
     print(f"Fresh folder, {records} records, {len(pairs)} alternating pairs:"

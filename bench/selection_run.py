@@ -23,6 +23,8 @@ import statistics
 import subprocess
 import sys
 
+from whole_run import wall_ratios
+
 
 def timed_run(measure, arguments, folder, console_path):
     """One run in `folder`; returns (wall, user + system CPU) in seconds."""
@@ -99,8 +101,7 @@ def main():
           f" {'orbelm wall':>12} {'floor wall':>11} {'orbelm CPU':>11} {'floor CPU':>10}")
     for mode, runs in walls.items():
         pairs = list(zip(runs["orbelm"], runs["floor"]))
-        ratio = statistics.median(o[0] / f[0] for o, f in pairs)
-        fastest = min(o[0] for o, _ in pairs) / min(f[0] for _, f in pairs)
+        ratio, fastest = wall_ratios(pairs)
         print(f"{mode:10} {ratio:18.3f} {fastest:10.3f}"
               f" {statistics.median(o[0] for o, _ in pairs):10.3f} s"
               f" {statistics.median(f[0] for _, f in pairs):9.3f} s"

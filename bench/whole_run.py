@@ -81,6 +81,15 @@ def compare(measure, programs, input_path, records, work, repeats):
     return results
 
 
+def wall_ratios(pairs):
+    """The median of the wall-clock ratios of (a, b) run pairs, and the ratio
+    of the fastest runs: noise from other work on the machine only adds
+    time, so the fastest runs give the second estimate."""
+    median = statistics.median(a[0] / b[0] for a, b in pairs)
+    fastest = min(a[0] for a, _ in pairs) / min(b[0] for _, b in pairs)
+    return median, fastest
+
+
 def summary(results, records):
     print()
     print(f"Medians over {len(results['fresh']['orbelm'])} alternating repetitions, "
@@ -89,10 +98,7 @@ def summary(results, records):
           f" {'floor wall':>11} {'user/record beyond floor':>25} {'sys/record beyond floor':>24}")
     for mode, runs in results.items():
         pairs = list(zip(runs["orbelm"], runs["floor"]))
-        ratio = statistics.median(o[0] / f[0] for o, f in pairs)
-        # Noise from other work on the machine only adds time, so the ratio
-        # of the fastest runs is the second estimate.
-        fastest = min(o[0] for o, _ in pairs) / min(f[0] for _, f in pairs)
+        ratio, fastest = wall_ratios(pairs)
         user = statistics.median((o[1] - f[1]) / records for o, f in pairs)
         system = statistics.median((o[2] - f[2]) / records for o, f in pairs)
         print(f"{mode:10} {ratio:18.3f} {fastest:10.3f} {statistics.median(o[0] for o, _ in pairs):10.2f} s"
