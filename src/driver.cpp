@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -579,6 +579,15 @@ void report_not_found(const DesignationList& list) {
                missing.size(), missing.size() == 1 ? "" : "s");
 }
 
+// Converts the inputs `names` in the order given, as one run, with the
+// selection and into the folder of `setup`: the console and the element
+// files are those of converting them one after the other, and line numbers
+// count from 1 in each input. With `dash_reads_standard_input`, the name
+// "-" reads standard input. An input that cannot be opened stops the run
+// there ("NAME  file not open" on standard output); so does one that cannot
+// be read or whose compressed data is damaged, after its whole lines before
+// the damage (a message on standard error). Returns the exit status: 0 when
+// every selected record of every input was converted, 1 otherwise.
 int convert_inputs(std::span<const std::string> names,
                    bool dash_reads_standard_input, RunSetup& setup) {
   RunState state{setup};
@@ -623,12 +632,6 @@ int convert_inputs(std::span<const std::string> names,
 }
 
 }  // namespace
-
-int convert_inputs(std::span<const std::string> names,
-                   bool dash_reads_standard_input) {
-  RunSetup everything;
-  return convert_inputs(names, dash_reads_standard_input, everything);
-}
 
 int run(int argc, char** argv) {
   set_up_console();

@@ -8,8 +8,6 @@
 #define ORBELM_DRIVER_HPP
 
 #include <cstddef>
-#include <span>
-#include <string>
 #include <string_view>
 
 #include "columns.hpp"
@@ -142,20 +140,6 @@ struct Selection;  // selection.hpp
 // neither checked nor converted.
 LineOutcome convert_line(std::string_view line, ConvertedLine& out,
                          Selection& selection);
-
-// Converts the inputs `names` in the order given, as one run, every record
-// into the current folder: the console and the element files are those of
-// converting them one after the other, and line numbers count from 1 in
-// each input. (`run` does the same with the selection and the folder of its
-// command line.) With
-// `dash_reads_standard_input`, the name "-" reads standard input. An input
-// that cannot be opened stops the run there ("NAME  file not open" on
-// standard output); so does one that cannot be read or whose compressed
-// data is damaged, after its whole lines before the damage (a message on
-// standard error). Returns the exit status: 0 when every record of every
-// input was converted, 1 otherwise.
-int convert_inputs(std::span<const std::string> names,
-                   bool dash_reads_standard_input);
 
 // Runs the program: command line or prompt, the line loop, the console and
 // the element files. Returns the exit status: 0 when every selected record
