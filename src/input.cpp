@@ -157,7 +157,6 @@ void open_stream(InputStream& stream, RawRead read, void* context) {
   stream.raw_finished = false;
   stream.raw_read = 0;
   stream.mode = InputStream::Mode::Undecided;
-  stream.compressed = false;
   stream.failure = InputFailure::None;
   stream.read_error = 0;
   stream.damage = {};
@@ -174,8 +173,7 @@ long read_stream(InputStream& stream, char* buffer, std::size_t size) {
     case InputStream::Mode::Undecided:
       if (!fill_raw(stream, 2))
         return fail(stream, 0, InputFailure::ReadFailed);
-      stream.compressed = starts_member(stream);
-      if (!stream.compressed) {
+      if (!starts_member(stream)) {
         stream.mode = InputStream::Mode::Plain;
         return read_plain(stream, buffer, size);
       }

@@ -46,7 +46,6 @@ struct InputStream {
   bool raw_finished = false;   // the raw read returned 0
   std::uint64_t raw_read = 0;  // bytes the raw read returned, in all
   Mode mode = Mode::Undecided;
-  bool compressed = false;  // the input started with the gzip magic
   bool zlib_ready = false;  // `zlib` holds an initialised inflater
   z_stream zlib{};
   InputFailure failure = InputFailure::None;
