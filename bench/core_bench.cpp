@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "convert.hpp"
-#include "driver.hpp"
+#include "convert_line.hpp"
 #include "fixed.hpp"
 #include "lines.hpp"
 

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "columns.hpp"
-#include "driver.hpp"
+#include "convert_line.hpp"
 #include "lines.hpp"
 
 namespace {

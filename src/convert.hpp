@@ -11,7 +11,7 @@
 
 #include <string_view>
 
-#include "driver.hpp"
+#include "record.hpp"
 
 namespace orbelm {
 

@@ -1,227 +1,29 @@
 #include "driver.hpp"
 
-#include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "command_line.hpp"
-#include "convert.hpp"
-#include "fixed.hpp"
+#include "console.hpp"
+#include "convert_line.hpp"
 #include "input.hpp"
 #include "lines.hpp"
 #include "platform.hpp"
-#include "progress.hpp"
 #include "selection.hpp"
-#include "text.hpp"
 
 namespace orbelm {
-namespace {
-
-char kind_flag(RecordKind kind) {
-  return kind == RecordKind::MinorPlanet ? '0' : '1';
-}
-
-// Why a designation cannot name an element file, or "" when it can: a
-// path (on every platform), or a name that this platform takes for
-// something other than a file in the current folder.
-std::string_view designation_problem(std::string_view designation) {
-  if (designation.size() > MAX_DESIGNATION)
-    return "is longer than 11 characters";
-  if (designation.find_first_of(std::string_view("/\\\0", 3)) !=
-      std::string_view::npos)
-    return "holds \"/\" or \"\\\", which would name a path";
-  return platform::file_name_problem(designation);
-}
-
-// Appends the fields of an element line to a fixed buffer that holds the
-// longest line (see MAX_ELEMENT_LINE).
-struct LineBuilder {
-  char* out;
-  std::size_t size = 0;
-
-  void text(std::string_view value) {
-    std::memcpy(out + size, value.data(), value.size());
-    size += value.size();
-  }
-  void blank() { out[size++] = ' '; }
-  void number(double value, int width, int precision) {
-    size += format_fixed(value, width, precision, out + size);
-  }
-};
-
-ElementRecord convert_record(RecordKind kind, std::string_view line,
-                             std::string_view designation) {
-  switch (kind) {
-    case RecordKind::MinorPlanet:
-      return convert_minor_planet(line, designation);
-    case RecordKind::Comet:
-      return convert_comet(line, designation);
-  }
-  return {};
-}
-
-}  // namespace
-
-LineClass classify_line(std::string_view line) {
-  constexpr LineClass SKIP{false, RecordKind::MinorPlanet, 0};
-  if (line.empty()) return SKIP;
-  const char c1 = column_char(line, 1);
-  const char c5 = column_char(line, 5);
-  if (c1 == 'J' || c1 == 'K') return {true, RecordKind::MinorPlanet, 1};
-  if (c1 == '~' || c1 == '_') return {true, RecordKind::MinorPlanet, 1};
-  if (is_decimal_digit(c5)) return {true, RecordKind::MinorPlanet, 1};
-  if (is_decimal_digit(c1)) {
-    if (c5 == 'P' || c5 == 'D') return {true, RecordKind::Comet, 1};
-    return SKIP;
-  }
-  if (c1 == ' ' && (c5 == 'P' || c5 == 'D' || c5 == 'C'))
-    return {true, RecordKind::Comet, 5};
-  return SKIP;
-}
-
-std::string_view designation_token(std::string_view line, int column) {
-  std::size_t begin = static_cast<std::size_t>(column - 1);
-  if (begin >= line.size()) return {};
-  while (begin < line.size() && is_white_space(line[begin])) ++begin;
-  std::size_t end = begin;
-  while (end < line.size() && !is_white_space(line[end])) ++end;
-  return line.substr(begin, end - begin);
-}
-
-bool is_safe_designation(std::string_view designation) {
-  return designation_problem(designation).empty();
-}
-
-void build_name_field(std::string_view short_name, std::string_view designation,
-                      RecordKind kind, char (&name_field)[NAME_FIELD_WIDTH]) {
-  constexpr std::size_t NAME_POSITIONS = NAME_FIELD_WIDTH - 1;
-  std::fill_n(name_field, NAME_POSITIONS, ' ');
-  name_field[NAME_POSITIONS] = kind_flag(kind);
-  short_name = short_name.substr(0, NAME_POSITIONS);
-  std::copy(short_name.begin(), short_name.end(), name_field);
-  designation = designation.substr(0, NAME_POSITIONS);
-  std::copy(designation.begin(), designation.end(),
-            name_field + (NAME_POSITIONS - designation.size()));
-}
-
-std::size_t format_element_line(RecordKind kind, const ElementRecord& record,
-                                char (&out)[MAX_ELEMENT_LINE]) {
-  const bool minor_planet = kind == RecordKind::MinorPlanet;
-  LineBuilder line{out};
-  line.text({record.name_field, NAME_FIELD_WIDTH});
-  line.blank();
-  line.number(record.perihelion_time, minor_planet ? 14 : 13,
-              minor_planet ? 6 : 5);
-  line.blank();
-  if (minor_planet)
-    line.number(record.perihelion_distance, 12, 8);
-  else
-    line.text(record.perihelion_distance_text.view());
-  line.blank();
-  line.text(record.eccentricity_text.view());
-  for (const double angle :
-       {record.inclination, record.arg_perihelion, record.ascending_node}) {
-    line.blank();
-    line.number(angle, 9, 7);
-  }
-  line.blank();
-  line.number(record.magnitude_code, 8, 1);
-  line.blank();
-  line.text(EQUINOX_TEXT);
-  line.blank();
-  line.number(record.epoch, 13, 5);
-  line.blank();
-  line.text(record.long_name.view());
-  line.text("\n");
-  return line.size;
-}
-
-namespace {
-
-// convert_line, with a selection or (null) without.
-LineOutcome convert_selected_line(std::string_view line, ConvertedLine& out,
-                                  Selection* selection) {
-  const LineClass line_class = classify_line(line);
-  if (!line_class.is_record) return LineOutcome::Skipped;
-  out.kind = line_class.kind;
-  out.designation = designation_token(line, line_class.designation_column);
-  if (selection != nullptr &&
-      !is_selected(*selection, out.kind, line, out.designation))
-    return LineOutcome::Skipped;
-  if (!is_safe_designation(out.designation)) return LineOutcome::Rejected;
-
-  constexpr std::string_view EXTENSION = ".elm";
-  std::copy(out.designation.begin(), out.designation.end(), out.file_name);
-  std::copy(EXTENSION.begin(), EXTENSION.end(),
-            out.file_name + out.designation.size());
-  out.file_name_size = out.designation.size() + EXTENSION.size();
-  out.file_name[out.file_name_size] = '\0';
-
-  ElementRecord record = convert_record(out.kind, line, out.designation);
-  build_name_field(record.short_name.view(), out.designation, out.kind,
-                   record.name_field);
-  out.element_line_size =
-      format_element_line(out.kind, record, out.element_line);
-  return LineOutcome::Converted;
-}
-
-}  // namespace
-
-LineOutcome convert_line(std::string_view line, ConvertedLine& out) {
-  return convert_selected_line(line, out, nullptr);
-}
-
-LineOutcome convert_line(std::string_view line, ConvertedLine& out,
-                         Selection& selection) {
-  return convert_selected_line(line, out, &selection);
-}
-
-// ---------------------------------------------------------------------------
-// The run: the only code that touches files, the console and the exit
-// status.
-
 namespace {
 
 constexpr int EXIT_OK = 0;
 constexpr int EXIT_FAILURE_STATUS = 1;
 
-// Standard output is flushed per line on a terminal and in large blocks
-// otherwise; the buffer must be set before the first output.
-//
-// The block buffer is passed explicitly: given no buffer, glibc ignores the
-// size and allocates one of the file system's block size (4 KiB). Standard
-// output uses it until the process ends, after run returns, so it is
-// allocated once and never freed. Without memory for it the C library's
-// own buffering stays.
-void set_up_console() {
-  platform::report_broken_pipe_as_error();
-  constexpr std::size_t CONSOLE_BLOCK = 1 << 16;
-  if (platform::stdout_is_terminal())
-    std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
-  else if (char* block = static_cast<char*>(std::malloc(CONSOLE_BLOCK)))
-    std::setvbuf(stdout, block, _IOFBF, CONSOLE_BLOCK);
-}
-
-bool write_stdout(std::string_view text) {
-  return std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
-}
-
 // The exit status after the console is flushed: a console that could not
 // take its output turns success into failure.
-int finish(int status) {
-  if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-    std::fprintf(stderr, "orbelm: cannot write to standard output: %s\n",
-                 std::strerror(errno));
-    return EXIT_FAILURE_STATUS;
-  }
-  return status;
-}
+int finish(int status) { return flush_stdout() ? status : EXIT_FAILURE_STATUS; }
 
 // The file name typed at the prompt: one white-space-delimited token of any
 // length. False when standard input ends before a token begins.
@@ -235,100 +37,6 @@ bool prompt_for_input_name(std::string& name) {
     c = std::getchar();
   }
   return !name.empty();
-}
-
-// Longest part of a rejected designation that its diagnostic shows: a
-// piece of a runaway line can make a token of 249 characters.
-constexpr std::size_t MAX_SHOWN_DESIGNATION = 40;
-// Longest input name that a diagnostic shows whole; a longer one is cut.
-constexpr std::size_t MAX_SHOWN_NAME = 512;
-
-// A diagnostic line in a fixed buffer, written whole with one call
-// (standard error is unbuffered).
-struct Diagnostic {
-  char buffer[768];
-  TextBuilder line{buffer, sizeof buffer};
-
-  void append(std::string_view part) { line.text(part); }
-  void append_number(std::size_t value) { line.number(value); }
-  void append_name(std::string_view name) {
-    append(name.substr(0, MAX_SHOWN_NAME));
-    if (name.size() > MAX_SHOWN_NAME) append("...");
-  }
-  // Printable ASCII as it is, other bytes as \xHH, so a crafted record
-  // cannot drive the terminal.
-  void append_escaped(std::string_view part) {
-    static constexpr char HEX[] = "0123456789ABCDEF";
-    for (const char c : part.substr(0, MAX_SHOWN_DESIGNATION)) {
-      const auto byte = static_cast<unsigned char>(c);
-      if (byte >= 0x20 && byte < 0x7f) {
-        append({&c, 1});
-      } else {
-        const char escaped[] = {'\\', 'x', HEX[byte >> 4], HEX[byte & 0xF]};
-        append({escaped, sizeof escaped});
-      }
-    }
-    if (part.size() > MAX_SHOWN_DESIGNATION) append("...");
-  }
-  void write() const { std::fwrite(buffer, 1, line.size, stderr); }
-};
-
-using Clock = std::chrono::steady_clock;
-
-// The status line of a long run, shown on standard error when it is a
-// terminal and standard output is not (see progress.hpp for its text).
-struct Progress {
-  bool enabled = false;
-  Clock::time_point start;
-  Clock::time_point shown_at;
-  std::size_t shown_size = 0;  // characters of the line on the screen
-  ProgressFacts facts{};
-};
-
-// Rewrites the status line in place: a carriage return, the line, and
-// blanks over the rest of a longer earlier line.
-void draw_progress(Progress& progress, Clock::time_point now) {
-  progress.facts.elapsed_seconds =
-      std::chrono::duration<double>(now - progress.start).count();
-  char text[MAX_PROGRESS_LINE] = {};
-  const std::size_t size = format_progress(progress.facts, text);
-  char line[1 + 2 * MAX_PROGRESS_LINE];
-  line[0] = '\r';
-  std::memcpy(line + 1, text, size);
-  const std::size_t blanks =
-      progress.shown_size > size ? progress.shown_size - size : 0;
-  std::memset(line + 1 + size, ' ', blanks);
-  std::fwrite(line, 1, 1 + size + blanks, stderr);
-  progress.shown_size = size;
-  progress.shown_at = now;
-}
-
-// Called once per input block; redraws at most four times a second.
-void tick_progress(Progress& progress) {
-  if (!progress.enabled) return;
-  const Clock::time_point now = Clock::now();
-  if (progress.shown_size == 0 ||
-      now - progress.shown_at >= std::chrono::milliseconds(250))
-    draw_progress(progress, now);
-}
-
-// Blanks the status line so that a diagnostic starts at the line's start;
-// the next tick draws it again below.
-void clear_progress(Progress& progress) {
-  if (progress.shown_size == 0) return;
-  char line[2 + MAX_PROGRESS_LINE];
-  line[0] = '\r';
-  std::memset(line + 1, ' ', progress.shown_size);
-  line[1 + progress.shown_size] = '\r';
-  std::fwrite(line, 1, 2 + progress.shown_size, stderr);
-  progress.shown_size = 0;
-}
-
-// The status line with the final count and time, and its newline.
-void end_progress(Progress& progress) {
-  if (!progress.enabled) return;
-  draw_progress(progress, Clock::now());
-  std::fputc('\n', stderr);
 }
 
 // What the command line set up for the whole run, before the first input:

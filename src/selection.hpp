@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "driver.hpp"
+#include "record.hpp"
 
 namespace orbelm {
 

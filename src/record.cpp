@@ -1,0 +1,119 @@
+#include "record.hpp"
+
+#include <algorithm>
+#include <cstring>
+
+#include "fixed.hpp"
+#include "platform.hpp"
+
+namespace orbelm {
+namespace {
+
+char kind_flag(RecordKind kind) {
+  return kind == RecordKind::MinorPlanet ? '0' : '1';
+}
+
+// Appends the fields of an element line to a fixed buffer that holds the
+// longest line (see MAX_ELEMENT_LINE).
+struct LineBuilder {
+  char* out;
+  std::size_t size = 0;
+
+  void text(std::string_view value) {
+    std::memcpy(out + size, value.data(), value.size());
+    size += value.size();
+  }
+  void blank() { out[size++] = ' '; }
+  void number(double value, int width, int precision) {
+    size += format_fixed(value, width, precision, out + size);
+  }
+};
+
+}  // namespace
+
+LineClass classify_line(std::string_view line) {
+  constexpr LineClass SKIP{false, RecordKind::MinorPlanet, 0};
+  if (line.empty()) return SKIP;
+  const char c1 = column_char(line, 1);
+  const char c5 = column_char(line, 5);
+  if (c1 == 'J' || c1 == 'K') return {true, RecordKind::MinorPlanet, 1};
+  if (c1 == '~' || c1 == '_') return {true, RecordKind::MinorPlanet, 1};
+  if (is_decimal_digit(c5)) return {true, RecordKind::MinorPlanet, 1};
+  if (is_decimal_digit(c1)) {
+    if (c5 == 'P' || c5 == 'D') return {true, RecordKind::Comet, 1};
+    return SKIP;
+  }
+  if (c1 == ' ' && (c5 == 'P' || c5 == 'D' || c5 == 'C'))
+    return {true, RecordKind::Comet, 5};
+  return SKIP;
+}
+
+std::string_view designation_token(std::string_view line, int column) {
+  std::size_t begin = static_cast<std::size_t>(column - 1);
+  if (begin >= line.size()) return {};
+  while (begin < line.size() && is_white_space(line[begin])) ++begin;
+  std::size_t end = begin;
+  while (end < line.size() && !is_white_space(line[end])) ++end;
+  return line.substr(begin, end - begin);
+}
+
+// A path is refused on every platform; the platform adds what its file
+// names cannot be.
+std::string_view designation_problem(std::string_view designation) {
+  if (designation.size() > MAX_DESIGNATION)
+    return "is longer than 11 characters";
+  if (designation.find_first_of(std::string_view("/\\\0", 3)) !=
+      std::string_view::npos)
+    return "holds \"/\" or \"\\\", which would name a path";
+  return platform::file_name_problem(designation);
+}
+
+bool is_safe_designation(std::string_view designation) {
+  return designation_problem(designation).empty();
+}
+
+void build_name_field(std::string_view short_name, std::string_view designation,
+                      RecordKind kind, char (&name_field)[NAME_FIELD_WIDTH]) {
+  constexpr std::size_t NAME_POSITIONS = NAME_FIELD_WIDTH - 1;
+  std::fill_n(name_field, NAME_POSITIONS, ' ');
+  name_field[NAME_POSITIONS] = kind_flag(kind);
+  short_name = short_name.substr(0, NAME_POSITIONS);
+  std::copy(short_name.begin(), short_name.end(), name_field);
+  designation = designation.substr(0, NAME_POSITIONS);
+  std::copy(designation.begin(), designation.end(),
+            name_field + (NAME_POSITIONS - designation.size()));
+}
+
+std::size_t format_element_line(RecordKind kind, const ElementRecord& record,
+                                char (&out)[MAX_ELEMENT_LINE]) {
+  const bool minor_planet = kind == RecordKind::MinorPlanet;
+  LineBuilder line{out};
+  line.text({record.name_field, NAME_FIELD_WIDTH});
+  line.blank();
+  line.number(record.perihelion_time, minor_planet ? 14 : 13,
+              minor_planet ? 6 : 5);
+  line.blank();
+  if (minor_planet)
+    line.number(record.perihelion_distance, 12, 8);
+  else
+    line.text(record.perihelion_distance_text.view());
+  line.blank();
+  line.text(record.eccentricity_text.view());
+  for (const double angle :
+       {record.inclination, record.arg_perihelion, record.ascending_node}) {
+    line.blank();
+    line.number(angle, 9, 7);
+  }
+  line.blank();
+  line.number(record.magnitude_code, 8, 1);
+  line.blank();
+  line.text(EQUINOX_TEXT);
+  line.blank();
+  line.number(record.epoch, 13, 5);
+  line.blank();
+  line.text(record.long_name.view());
+  line.text("\n");
+  return line.size;
+}
+
+}  // namespace orbelm
