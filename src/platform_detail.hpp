@@ -1,0 +1,36 @@
+// What the POSIX and the Windows side of the platform share. Internal to
+// the platform's sources.
+#ifndef ORBELM_PLATFORM_DETAIL_HPP
+#define ORBELM_PLATFORM_DETAIL_HPP
+
+#include <atomic>
+#include <string_view>
+
+namespace orbelm::platform::detail {
+
+#ifdef _WIN32
+inline constexpr bool WINDOWS = true;
+#else
+inline constexpr bool WINDOWS = false;
+#endif
+
+inline bool is_separator(char c) { return c == '/' || (WINDOWS && c == '\\'); }
+
+// Creates each folder on `path` that is missing, parents first, with
+// `make_folder` (mkdir's contract: 0, or -1 with errno). Returns why the
+// path could not be made: the errno of the first failed creation that no
+// later one made up for, or 0. A creation that fails because the folder
+// exists is no failure; that it is a folder is checked afterwards.
+int make_folders(std::string_view path, int (*make_folder)(const char*));
+
+// The interruption noted by the handler, 0 while there is none: the one
+// piece of mutable global state of the program, since a signal handler (or,
+// on Windows, the console's handler thread) can reach nothing else. A
+// lock-free atomic may be stored from a signal handler as well as from
+// another thread.
+extern std::atomic<int> noted_interruption;
+static_assert(std::atomic<int>::is_always_lock_free);
+
+}  // namespace orbelm::platform::detail
+
+#endif
