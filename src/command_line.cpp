@@ -1,6 +1,7 @@
 #include "command_line.hpp"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <system_error>
@@ -93,8 +94,55 @@ void take_values(const CLI::App& app, Values& values, CommandLine& line) {
   if (!line.max_magnitude) {
     line.action = CommandLine::Action::UsageError;
     line.message =
-        "--max-magnitude: \"" + values.max_magnitude + "\" is not a number";
+        "invalid argument '" + values.max_magnitude + "' for '--max-magnitude'";
   }
+}
+
+// The option that argument `word` names ("-o", "--output-dir", the part of
+// "--output-dir=DIR" before "="), and whether the word also holds its
+// value ("-oDIR", "--output-dir=DIR").
+struct NamedOption {
+  std::string name;
+  bool value_attached;
+};
+
+NamedOption named_option(std::string_view word) {
+  if (word.starts_with("--")) {
+    const std::size_t equals = word.find('=');
+    return {std::string(word.substr(0, equals)), equals != word.npos};
+  }
+  return {std::string(word.substr(0, 2)), word.size() > 2};
+}
+
+// What is wrong with a command line that CLI11 refused, in the words of
+// GNU's getopt: the first unknown option, option without its value or
+// option given twice, in the order of the arguments. Example:
+// {"orbelm", "in.txt", "--bogus"} gives "unrecognized option '--bogus'".
+// CLI11's own message when the arguments show none of these.
+std::string usage_problem(const CLI::App& app, int argc,
+                          const char* const* argv, const char* fallback) {
+  std::vector<const CLI::Option*> seen;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view word = argv[i];
+    if (word == "--") break;
+    if (word.size() < 2 || word.front() != '-') continue;  // an input name
+    const NamedOption named = named_option(word);
+    const bool long_name = word.starts_with("--");
+    const CLI::Option* option = app.get_option_no_throw(named.name);
+    if (option == nullptr)
+      return long_name ? "unrecognized option '" + std::string(word) + "'"
+                       : "invalid option -- '" + named.name.substr(1) + "'";
+    if (option->get_items_expected_min() == 0) continue;  // a flag
+    if (!named.value_attached && ++i == argc)
+      return long_name ? "option '" + named.name + "' requires an argument"
+                       : "option requires an argument -- '" +
+                             named.name.substr(1) + "'";
+    if (std::find(seen.begin(), seen.end(), option) != seen.end())
+      return "option '--" + option->get_lnames().front() +
+             "' given more than once";
+    seen.push_back(option);
+  }
+  return fallback;
 }
 
 }  // namespace
@@ -134,7 +182,7 @@ CommandLine parse_command_line(int argc, const char* const* argv) {
     return line;
   } catch (const CLI::ParseError& error) {
     line.action = CommandLine::Action::UsageError;
-    line.message = error.what();
+    line.message = usage_problem(app, argc, argv, error.what());
     return line;
   }
   take_values(app, values, line);

@@ -17,17 +17,22 @@ namespace orbelm {
 // Exit status of a command line that cannot be parsed.
 inline constexpr int EXIT_USAGE = 2;
 
-// The line the driver prints under a command-line error.
+// The lines the driver prints under a command-line error, as GNU tools do:
+//   orbelm: unrecognized option '--bogus'
+//   Usage: orbelm [OPTIONS] [INPUT_FILE...]
+//   Try 'orbelm --help' for more information.
 inline constexpr std::string_view USAGE_LINE =
     "Usage: orbelm [OPTIONS] [INPUT_FILE...]\n";
+inline constexpr std::string_view TRY_HELP_LINE =
+    "Try 'orbelm --help' for more information.\n";
 
 struct CommandLine {
   enum class Action {
     Run,         // convert `inputs` (none given: ask for one at the prompt)
     Help,        // print `message` on standard output, exit status 0
     Version,     // print `message` on standard output, exit status 0
-    UsageError,  // print `message`, then USAGE_LINE, on standard error;
-                 // exit status EXIT_USAGE
+    UsageError,  // print "orbelm: ", `message`, then USAGE_LINE and
+                 // TRY_HELP_LINE on standard error; exit status EXIT_USAGE
   };
   Action action = Action::Run;
   std::string message;  // the help text, the version line or the error;
@@ -46,7 +51,11 @@ struct CommandLine {
 // the options, so that every later argument is an input name ("-x" too);
 // "-" is an input name (standard input), never an option. An option given
 // twice, an unknown option, a missing value, or a --max-magnitude value
-// that is not a finite decimal number gives UsageError.
+// that is not a finite decimal number gives UsageError, with the message
+// that GNU tools give: "unrecognized option '--bogus'", "invalid option --
+// 'x'", "option '--output-dir' requires an argument", "option requires an
+// argument -- 'o'", "option '--output-dir' given more than once",
+// "invalid argument 'abc' for '--max-magnitude'".
 // Example: {"orbelm", "-o", "out", "a.txt", "--", "-b"} gives Run with
 // inputs {"a.txt", "-b"} and output_dir "out".
 CommandLine parse_command_line(int argc, const char* const* argv);

@@ -205,8 +205,10 @@ int answer(const CommandLine& command) {
                         ? EXIT_OK
                         : EXIT_FAILURE_STATUS);
     case CommandLine::Action::UsageError:
-      std::fprintf(stderr, "orbelm: %s\n%.*s", command.message.c_str(),
-                   static_cast<int>(USAGE_LINE.size()), USAGE_LINE.data());
+      std::fprintf(stderr, "orbelm: %s\n%.*s%.*s", command.message.c_str(),
+                   static_cast<int>(USAGE_LINE.size()), USAGE_LINE.data(),
+                   static_cast<int>(TRY_HELP_LINE.size()),
+                   TRY_HELP_LINE.data());
       return finish(EXIT_USAGE);
   }
   return EXIT_OK;
