@@ -23,8 +23,10 @@ constexpr const char* DESCRIPTION =
     "The options choose which records are converted; a record must pass\n"
     "every one given.\n"
     "\n"
-    "An existing element file is overwritten in place and cut to the new\n"
-    "line's length. An interruption (SIGINT or Ctrl-C, SIGTERM, SIGHUP;\n"
+    "An existing element file that already holds its line is left\n"
+    "untouched (its modification time too); otherwise it is overwritten\n"
+    "in place and cut to the new line's length. An interruption (SIGINT or "
+    "Ctrl-C, SIGTERM, SIGHUP;\n"
     "on Windows also Ctrl-Break and closing the console) ends the run\n"
     "after the record in progress: its file is written whole, standard\n"
     "error tells how many element files were written, and the program\n"
@@ -80,6 +82,15 @@ void define_options(CLI::App& app, CommandLine& line, Values& values) {
                  "comments); listed designations that no record\n"
                  "has are named on standard error")
       ->type_name("FILE");
+  app.add_flag("--prune", line.prune,
+               "after a complete run, remove every *.elm file in\n"
+               "the folder that this run did not write or leave\n"
+               "unchanged, including what the options above\n"
+               "left out: give all inputs in one run");
+  app.add_flag("--dry-run", line.dry_run,
+               "write and remove nothing; tell how many files\n"
+               "would be created, changed, left unchanged and\n"
+               "(with --prune) removed, naming those");
   app.footer(EXIT_STATUS);
 }
 

@@ -44,6 +44,8 @@ struct CommandLine {
   bool minor_planets = false;  // --minor-planets
   bool comets = false;         // --comets
   std::optional<std::string> designations_file;
+  bool prune = false;    // --prune
+  bool dry_run = false;  // --dry-run
 };
 
 // The command line of `argc` arguments (argv[0] is the program's name).

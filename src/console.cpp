@@ -36,7 +36,6 @@ bool flush_stdout() {
 
 namespace {
 
-constexpr std::size_t MAX_SHOWN_DESIGNATION = 40;
 constexpr std::size_t MAX_SHOWN_NAME = 512;
 
 }  // namespace
@@ -46,9 +45,9 @@ void Diagnostic::append_name(std::string_view name) {
   if (name.size() > MAX_SHOWN_NAME) append("...");
 }
 
-void Diagnostic::append_escaped(std::string_view part) {
+void Diagnostic::append_escaped(std::string_view part, std::size_t limit) {
   static constexpr char HEX[] = "0123456789ABCDEF";
-  for (const char c : part.substr(0, MAX_SHOWN_DESIGNATION)) {
+  for (const char c : part.substr(0, limit)) {
     const auto byte = static_cast<unsigned char>(c);
     if (byte >= 0x20 && byte < 0x7f) {
       append({&c, 1});
@@ -57,7 +56,7 @@ void Diagnostic::append_escaped(std::string_view part) {
       append({escaped, sizeof escaped});
     }
   }
-  if (part.size() > MAX_SHOWN_DESIGNATION) append("...");
+  if (part.size() > limit) append("...");
 }
 
 void Diagnostic::write() const { std::fwrite(buffer, 1, line.size, stderr); }
@@ -104,6 +103,7 @@ void clear_progress(Progress& progress) {
 
 void end_progress(Progress& progress) {
   if (!progress.enabled) return;
+  progress.facts.final_line = true;
   draw_progress(progress, Clock::now());
   std::fputc('\n', stderr);
 }

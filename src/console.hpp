@@ -30,18 +30,18 @@ bool flush_stdout();
 // A diagnostic line built in a fixed buffer and written whole with one call
 // (standard error is unbuffered). Text past the buffer is dropped.
 struct Diagnostic {
-  char buffer[768];
+  char buffer[1280];
   TextBuilder line{buffer, sizeof buffer};
 
   void append(std::string_view part) { line.text(part); }
   void append_number(std::size_t value) { line.number(value); }
   // An input or file name, cut after 512 characters with "...".
   void append_name(std::string_view name);
-  // A designation from the input: printable ASCII as it is, other bytes as
-  // \xHH, so that a crafted record cannot drive the terminal; cut after 40
-  // characters with "..." (a runaway line can make a token of 249).
-  // Example: "K\x1b[2J" shows as "K\x1B[2J".
-  void append_escaped(std::string_view part);
+  // A designation from the input, or a file name: printable ASCII as it
+  // is, other bytes as \xHH, so that a crafted record cannot drive the
+  // terminal; cut after `limit` characters with "..." (a runaway line can
+  // make a token of 249). Example: "K\x1b[2J" shows as "K\x1B[2J".
+  void append_escaped(std::string_view part, std::size_t limit = 40);
   void write() const;
 };
 

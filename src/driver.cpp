@@ -10,6 +10,7 @@
 #include "command_line.hpp"
 #include "console.hpp"
 #include "convert_line.hpp"
+#include "element_files.hpp"
 #include "input.hpp"
 #include "lines.hpp"
 #include "platform.hpp"
@@ -43,7 +44,7 @@ bool prompt_for_input_name(std::string& name) {
 // which records to convert and where to write them.
 struct RunSetup {
   Selection selection;
-  platform::OutputFolder folder;
+  ElementFiles files;
 };
 
 struct RunState {
@@ -109,19 +110,26 @@ enum class Step { Continue, Stop };
 
 // Ends an interrupted run: the names printed so far are flushed, one line
 // on standard error tells how far the run got, for example
-// "orbelm: interrupted by SIGINT; 1234 element files written", and the
-// process ends by the interruption.
+// "orbelm: interrupted by SIGINT; 1234 element files written" (and ", 5
+// removed" once stale files were removed), and the process ends by the
+// interruption.
 [[noreturn]] void end_interrupted(int interruption, RunState& state) {
   std::fflush(stdout);
   clear_progress(state.progress);
-  const std::size_t written = state.progress.facts.files_written;
+  const ElementFileCounts& files = state.progress.facts.files;
   Diagnostic message;
   message.append("orbelm: interrupted by ");
   message.append(platform::interruption_name(interruption));
   message.append("; ");
-  message.append_number(written);
-  message.append(written == 1 ? " element file written\n"
-                              : " element files written\n");
+  message.append_number(files.total());
+  message.append(files.total() == 1 ? " element file written"
+                                    : " element files written");
+  if (files.removed > 0) {
+    message.append(", ");
+    message.append_number(files.removed);
+    message.append(" removed");
+  }
+  message.append("\n");
   message.write();
   platform::end_by_interruption(interruption);
 }
@@ -130,11 +138,11 @@ Step finish_record(const ConvertedLine& converted, RunState& state) {
   const std::string_view name{converted.file_name, converted.file_name_size};
   if (!write_stdout(name) || !write_stdout("\n"))
     return Step::Stop;  // finish() reports it
-  switch (platform::write_text_file(state.setup.folder, converted.file_name,
-                                    converted.element_line,
-                                    converted.element_line_size)) {
-    case platform::WriteStatus::Written:
-      ++state.progress.facts.files_written;
+  switch (put_element_file(state.setup.files, converted,
+                           state.progress.facts.files)) {
+    case platform::WriteStatus::Created:
+    case platform::WriteStatus::Changed:
+    case platform::WriteStatus::Unchanged:
       return Step::Continue;
     case platform::WriteStatus::NotOpened:
       std::printf("%s  file not open\n", converted.file_name);
@@ -261,13 +269,9 @@ bool set_up_run(const CommandLine& command, RunSetup& setup) {
   if (command.designations_file &&
       !read_designation_list(*command.designations_file, selection))
     return false;
-  if (command.output_dir && !platform::open_output_folder(
-                                command.output_dir->c_str(), setup.folder)) {
-    std::fprintf(stderr, "orbelm: cannot use output folder %s: %s\n",
-                 command.output_dir->c_str(), std::strerror(errno));
-    return false;
-  }
-  return true;
+  setup.files.dry_run = command.dry_run;
+  setup.files.prune = command.prune;
+  return open_element_folder(command.output_dir, setup.files);
 }
 
 // Listed designations that no record had: one line each for the first
@@ -289,6 +293,23 @@ void report_not_found(const DesignationList& list) {
                missing.size(), missing.size() == 1 ? "" : "s");
 }
 
+// The end of a run that was not interrupted, with `status` so far: the dry
+// run's report, the final status line, the listed designations not found
+// (only when every input was read to its end). Returns the exit status.
+int end_run(RunState& state, int status) {
+  RunSetup& setup = state.setup;
+  if (setup.files.dry_run) {
+    clear_progress(state.progress);
+    report_dry_run(setup.files, state.progress.facts.files);
+  }
+  end_progress(state.progress);
+  platform::close_output_folder(setup.files.folder);
+  if (status != EXIT_OK) return status;
+  if (setup.selection.designations)
+    report_not_found(*setup.selection.designations);
+  return state.any_failure ? EXIT_FAILURE_STATUS : EXIT_OK;
+}
+
 // Converts the inputs `names` in the order given, as one run, with the
 // selection and into the folder of `setup`: the console and the element
 // files are those of converting them one after the other, and line numbers
@@ -306,6 +327,7 @@ int convert_inputs(std::span<const std::string> names,
       platform::stderr_is_terminal() && !platform::stdout_is_terminal();
   progress.start = Clock::now();
   progress.facts.input_count = names.size();
+  progress.facts.with_removed = setup.files.prune;
   for (std::size_t i = 0; i < names.size(); ++i) {
     const bool from_standard_input =
         dash_reads_standard_input && names[i] == "-";
@@ -315,8 +337,7 @@ int convert_inputs(std::span<const std::string> names,
     } else if (platform::open_input(names[i].c_str(), input) !=
                platform::OpenStatus::Opened) {
       std::printf("%s  file not open\n", names[i].c_str());
-      end_progress(progress);
-      return EXIT_FAILURE_STATUS;
+      return end_run(state, EXIT_FAILURE_STATUS);
     }
     // From here on an interruption ends the run between records; before
     // the first input is open it ends the program at once.
@@ -329,16 +350,15 @@ int convert_inputs(std::span<const std::string> names,
     progress.facts.input_size = platform::input_size(input);
     const Step step = convert_input(input, state);
     platform::close_input(input);
-    if (step == Step::Stop) {
-      end_progress(progress);
-      return EXIT_FAILURE_STATUS;
-    }
+    if (step == Step::Stop) return end_run(state, EXIT_FAILURE_STATUS);
   }
-  end_progress(progress);
-  platform::close_output_folder(setup.folder);
-  if (setup.selection.designations)
-    report_not_found(*setup.selection.designations);
-  return state.any_failure ? EXIT_FAILURE_STATUS : EXIT_OK;
+  // Only a run that read every input to its end knows what is stale.
+  if (setup.files.prune &&
+      !remove_stale_files(setup.files, progress.facts.files, progress))
+    state.any_failure = true;
+  if (const int interruption = platform::interruption(); interruption != 0)
+    end_interrupted(interruption, state);
+  return end_run(state, EXIT_OK);
 }
 
 }  // namespace
@@ -349,16 +369,21 @@ int run(int argc, char** argv) {
   if (command.action != CommandLine::Action::Run) return answer(command);
   RunSetup setup;
   if (!set_up_run(command, setup)) return finish(EXIT_FAILURE_STATUS);
-  if (!command.inputs.empty())
-    return finish(convert_inputs(command.inputs, true, setup));
-  std::string input_name;
-  if (!prompt_for_input_name(input_name)) {
-    write_stdout("\n");
-    std::fputs("orbelm: no input file name given\n", stderr);
-    return finish(EXIT_FAILURE_STATUS);
+  std::span<const std::string> names = command.inputs;
+  std::string typed_name;
+  if (names.empty()) {
+    if (!prompt_for_input_name(typed_name)) {
+      write_stdout("\n");
+      std::fputs("orbelm: no input file name given\n", stderr);
+      return finish(EXIT_FAILURE_STATUS);
+    }
+    names = {&typed_name, 1};
   }
+  // After the prompt, so that a run waiting for its input name does not
+  // keep another from the folder.
+  if (!claim_element_folder(setup.files)) return finish(EXIT_FAILURE_STATUS);
   // The name typed at the prompt is a file name, "-" too.
-  return finish(convert_inputs({&input_name, 1}, false, setup));
+  return finish(convert_inputs(names, !command.inputs.empty(), setup));
 }
 
 }  // namespace orbelm

@@ -40,39 +40,104 @@ long read_input(InputFile file, char* buffer, std::size_t size);
 
 void close_input(InputFile file);
 
-// The folder that element files are written into; as it stands, the
-// current folder.
+// The folder that element files are written into, and what the writes
+// learn on the way.
 struct OutputFolder {
-  int descriptor = -1;  // POSIX: the open folder; -1 for the current one
-  std::string prefix;   // Windows: the folder's path and a separator
+  int descriptor = -1;   // POSIX: the open folder; -1 for the current one
+  std::string prefix;    // Windows: the folder's path and a separator
+  bool missing = false;  // a dry run's folder that does not exist yet
+  // A refresh finds nearly every file, a fresh folder nearly none: the kind
+  // of the last file decides whether the next is first opened as an
+  // existing file or created, so that either costs one open per file.
+  bool expect_new = false;
+  // Whether reads may ask not to update the access time (POSIX O_NOATIME,
+  // allowed for the files the process owns): a refresh reads every file,
+  // and relatime would otherwise write every inode back once a day.
+  bool no_access_time = true;
+  int lock_descriptor = -1;     // POSIX: the folder opened for its lock
+  void* lock_handle = nullptr;  // Windows: the folder's mutex
 };
 
-// Creates the folder `path` and its missing parents, and opens it into
-// `folder`. False, with errno telling why, when it cannot be created or
-// opened, or is not a folder (ENOTDIR).
-bool open_output_folder(const char* path, OutputFolder& folder);
+// Opens the folder `path` into `folder`; with `make`, creates it and its
+// missing parents first. Without `make` (a dry run) a folder that does not
+// exist is no failure: `folder.missing` is set. False, with errno telling
+// why, when it cannot be created or opened, or is not a folder (ENOTDIR).
+bool open_output_folder(const char* path, bool make, OutputFolder& folder);
 
 void close_output_folder(OutputFolder& folder);
 
-enum class WriteStatus { Written, NotOpened, NotWritten };
+enum class LockStatus {
+  Locked,      // this process holds the folder's lock until it ends
+  Busy,        // another process holds it (only when not waiting)
+  Unsupported  // the file system cannot lock; the run goes on without
+};
 
-// Makes the file `name` in `folder` hold exactly `data` (`size` bytes, in text
-// mode: the platform's line end), replacing it in place: opened for writing,
-// created when missing but never truncated on opening, `data` written from
-// the start, the file cut to the written length only when it was longer
-// before (one fstat tells), then closed.
+// Takes the exclusive lock of `folder` (the current folder when none was
+// opened), waiting for it with `wait`. POSIX: flock on the folder itself,
+// so it needs no file of its own and ends with the process. Windows: a
+// named mutex for the folder's full path in any letter case, held until
+// the process ends (two machines writing to one network share are not
+// kept apart).
+LockStatus lock_output_folder(OutputFolder& folder, bool wait);
+
+// Calls `each(context, name)` for every entry of `folder` that is a regular
+// file or a symbolic link (never followed) and whose name ends in ".elm"
+// (on Windows in any letter case), with the name without its ".elm". A
+// missing dry-run folder has none. False, with errno, when the folder
+// cannot be read.
+bool list_element_files(const OutputFolder& folder,
+                        void (*each)(void* context, std::string_view name),
+                        void* context);
+
+// Removes the file (or symbolic link, not what it points to) `name` from
+// `folder`; never a folder. True when it is gone, also when it was gone
+// before; false, with errno, otherwise.
+bool remove_file(const OutputFolder& folder, const char* name);
+
+// How an element file came to hold its line, or why it does not.
+enum class WriteStatus {
+  Created,    // it did not exist
+  Changed,    // it held something else: the line was written over it
+  Unchanged,  // it held exactly the line: left untouched, times kept
+  NotOpened,  // it cannot be opened (nothing changed)
+  NotWritten  // the write, the cut or the close failed: removed
+};
+
+// Makes the file `name` in `folder` hold exactly `data` (`size` bytes, as a
+// text file: on Windows each LF as CR LF), writing only what differs. An
+// existing file is opened for reading and writing (never truncated on
+// opening) and up to size + 1 bytes are read: when it holds exactly the
+// line, it is closed without a write, so no block is dirtied and its
+// modification time stays; otherwise the line is written from the start
+// and the file cut to its length when it was longer (or could not be
+// read). A missing file is created and written. A file that can be
+// written but not read is written as an unread one: from the start, cut
+// when fstat says it was longer.
 //
-// Returned: NotOpened when the file cannot be opened (nothing changed);
-// NotWritten when the write, the cut or the close fails, after the file is
-// removed, since a file rewritten only in part would hold a mix of the old
-// and the new line.
+// Returned: Created, Changed or Unchanged; NotOpened when the file cannot
+// be opened; NotWritten after the file is removed, since a file rewritten
+// only in part would hold a mix of the old and the new line.
 // Notes: ext4 writes a file that was opened with truncation back to disk at
 // its close; written in place it is not, which makes replacing 300,000
 // files about ten times faster. A process killed mid-file leaves the old or
 // the new line, except when the old line was longer and the cut had not
 // happened yet (the new line followed by the old one's tail).
-WriteStatus write_text_file(const OutputFolder& folder, const char* name,
+WriteStatus write_text_file(OutputFolder& folder, const char* name,
                             const char* data, std::size_t size);
+
+// What write_text_file would do, without writing: Created when the file
+// (or the folder) does not exist, Unchanged when it holds exactly the
+// line, Changed otherwise, also when it cannot be read.
+WriteStatus check_text_file(OutputFolder& folder, const char* name,
+                            const char* data, std::size_t size);
+
+// Whether file names compare without regard to letter case (Windows).
+inline constexpr bool FILE_NAMES_FOLD_CASE =
+#ifdef _WIN32
+    true;
+#else
+    false;
+#endif
 
 // Why `name` (without its ".elm") cannot name a plain file in the current
 // folder on this platform, or "" when it can. On Windows: a control

@@ -13,8 +13,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <string>
 
+#include "hash.hpp"
 #include "platform.hpp"
 #include "platform_detail.hpp"
 
@@ -63,18 +67,23 @@ constexpr std::size_t MAX_FILE_NAME = 32;
 
 }  // namespace
 
-bool open_output_folder(const char* path, OutputFolder& folder) {
+bool open_output_folder(const char* path, bool make, OutputFolder& folder) {
   std::string_view name(path);
   const int error =
-      make_folders(name, [](const char* part) { return _mkdir(part); });
+      make ? make_folders(name, [](const char* part) { return _mkdir(part); })
+           : 0;
   // The C library's stat does not find a folder named with a separator at
   // its end; a root ("/", "C:\\") keeps its one.
   while (name.size() > 1 && is_separator(name.back()) &&
          name[name.size() - 2] != ':')
     name.remove_suffix(1);
   const std::string checked(name);
+  folder.prefix = checked;
+  if (!is_separator(checked.back()) && checked.back() != ':')
+    folder.prefix += '\\';
   struct _stat64 info;
   if (_stat64(checked.c_str(), &info) != 0) {
+    if (!make && errno == ENOENT) return folder.missing = true;
     errno = error != 0 ? error : ENOENT;
     return false;
   }
@@ -82,9 +91,6 @@ bool open_output_folder(const char* path, OutputFolder& folder) {
     errno = ENOTDIR;
     return false;
   }
-  folder.prefix = checked;
-  if (!is_separator(checked.back()) && checked.back() != ':')
-    folder.prefix += '\\';
   if (folder.prefix.size() + MAX_FILE_NAME > PATH_CAPACITY) {
     errno = ENAMETOOLONG;
     return false;
@@ -92,44 +98,211 @@ bool open_output_folder(const char* path, OutputFolder& folder) {
   return true;
 }
 
-void close_output_folder(OutputFolder& folder) { folder.prefix.clear(); }
-
-// Text mode turns each LF into CR LF, and _write counts the bytes it was
-// given, so the length on disk is the position after the write.
-WriteStatus write_text_file(const OutputFolder& folder, const char* name,
-                            const char* data, std::size_t size) {
-  char path[PATH_CAPACITY];
-  if (!folder.prefix.empty()) {
-    const std::string_view file(name);
-    if (file.size() >= MAX_FILE_NAME) return WriteStatus::NotOpened;
-    std::copy(folder.prefix.begin(), folder.prefix.end(), path);
-    std::copy(file.begin(), file.end(), path + folder.prefix.size());
-    path[folder.prefix.size() + file.size()] = '\0';
-    name = path;
-  }
-  const int descriptor =
-      _open(name, _O_WRONLY | _O_CREAT | _O_TEXT | _O_NOINHERIT,
-            _S_IREAD | _S_IWRITE);
-  if (descriptor < 0) return WriteStatus::NotOpened;
-  struct _stat64 info;
-  const bool known = _fstat64(descriptor, &info) == 0;
-  const int written = _write(descriptor, data, static_cast<unsigned>(size));
-  const __int64 length = _telli64(descriptor);
-  const bool complete =
-      written == static_cast<int>(size) && length >= 0 &&
-      ((known && info.st_size <= length) || _chsize_s(descriptor, length) == 0);
-  if (_close(descriptor) != 0 || !complete) {
-    _unlink(name);
-    return WriteStatus::NotWritten;
-  }
-  return WriteStatus::Written;
+void close_output_folder(OutputFolder& folder) {
+  folder.prefix.clear();
+  if (folder.lock_handle != nullptr) CloseHandle(folder.lock_handle);
+  folder.lock_handle = nullptr;
 }
 
 namespace {
 
-char upper_ascii(char c) {
-  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+// The hash of the folder's full path in any letter case names its mutex:
+// another run into the same folder by any spelling of its path meets the
+// same one.
+std::string folder_mutex_name(const OutputFolder& folder,
+                              std::string_view space) {
+  char full[PATH_CAPACITY];
+  const std::string relative = folder.prefix.empty() ? "." : folder.prefix;
+  const DWORD size =
+      GetFullPathNameA(relative.c_str(), sizeof full, full, nullptr);
+  if (size == 0 || size >= sizeof full) return {};
+  const std::uint64_t hash = name_hash({full, size}, true);
+  char name[64];
+  std::snprintf(name, sizeof name, "%.*sorbelm-folder-%016llx",
+                static_cast<int>(space.size()), space.data(),
+                static_cast<unsigned long long>(hash));
+  return name;
 }
+
+}  // namespace
+
+// Global\ reaches runs of other sessions (a scheduled task); where it may
+// not be made, Local\ still keeps the runs of one session apart.
+LockStatus lock_output_folder(OutputFolder& folder, bool wait) {
+  if (folder.missing) return LockStatus::Unsupported;
+  for (const std::string_view space : {"Global\\", "Local\\"}) {
+    if (folder.lock_handle != nullptr) break;
+    const std::string name = folder_mutex_name(folder, space);
+    if (!name.empty())
+      folder.lock_handle = CreateMutexA(nullptr, FALSE, name.c_str());
+  }
+  if (folder.lock_handle == nullptr) return LockStatus::Unsupported;
+  switch (WaitForSingleObject(folder.lock_handle, wait ? INFINITE : 0)) {
+    case WAIT_OBJECT_0:
+    case WAIT_ABANDONED:  // its holder ended without letting go
+      return LockStatus::Locked;
+    case WAIT_TIMEOUT:
+      return LockStatus::Busy;
+    default:
+      return LockStatus::Unsupported;
+  }
+}
+
+namespace {
+
+// The path of `name` in `folder`, in `path`; null when it is too long.
+const char* element_path(const OutputFolder& folder, const char* name,
+                         char (&path)[PATH_CAPACITY]) {
+  if (folder.prefix.empty()) return name;
+  const std::string_view file(name);
+  if (file.size() >= MAX_FILE_NAME) return nullptr;
+  std::copy(folder.prefix.begin(), folder.prefix.end(), path);
+  std::copy(file.begin(), file.end(), path + folder.prefix.size());
+  path[folder.prefix.size() + file.size()] = '\0';
+  return path;
+}
+
+bool has_element_extension(std::string_view name) {
+  constexpr std::string_view EXTENSION = ".ELM";
+  if (name.size() <= EXTENSION.size()) return false;
+  const std::string_view end = name.substr(name.size() - EXTENSION.size());
+  return std::equal(end.begin(), end.end(), EXTENSION.begin(),
+                    [](char c, char upper) { return upper_ascii(c) == upper; });
+}
+
+}  // namespace
+
+bool list_element_files(const OutputFolder& folder,
+                        void (*each)(void* context, std::string_view name),
+                        void* context) {
+  if (folder.missing) return true;
+  const std::string pattern = folder.prefix + "*";
+  WIN32_FIND_DATAA entry;
+  const HANDLE listing = FindFirstFileA(pattern.c_str(), &entry);
+  if (listing == INVALID_HANDLE_VALUE) {
+    errno = GetLastError() == ERROR_FILE_NOT_FOUND ? 0 : EIO;
+    return errno == 0;
+  }
+  do {
+    const std::string_view name(entry.cFileName);
+    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+        has_element_extension(name))
+      each(context, name.substr(0, name.size() - 4));
+  } while (FindNextFileA(listing, &entry));
+  const bool complete = GetLastError() == ERROR_NO_MORE_FILES;
+  FindClose(listing);
+  if (!complete) errno = EIO;
+  return complete;
+}
+
+bool remove_file(const OutputFolder& folder, const char* name) {
+  char path[PATH_CAPACITY];
+  const char* file = element_path(folder, name, path);
+  if (file == nullptr) {
+    errno = ENAMETOOLONG;
+    return false;
+  }
+  return _unlink(file) == 0 || errno == ENOENT;
+}
+
+namespace {
+
+// Room for the line as it lies on disk (each LF as CR LF) and for the old
+// content with the byte that tells a longer file.
+constexpr std::size_t TEXT_CAPACITY = 8192;
+
+// `data` as text mode writes it, each LF as CR LF, in `text`; its length,
+// or 0 when it does not fit.
+std::size_t as_text(const char* data, std::size_t size,
+                    char (&text)[TEXT_CAPACITY]) {
+  std::size_t length = 0;
+  for (std::size_t i = 0; i < size; ++i) {
+    if (length + 2 > TEXT_CAPACITY) return 0;
+    if (data[i] == '\n') text[length++] = '\r';
+    text[length++] = data[i];
+  }
+  return length;
+}
+
+// What the open file holds against `text`: Unchanged when exactly it,
+// otherwise Changed, with `longer` set when it holds more or could not be
+// read.
+WriteStatus compare_start(int descriptor, const char* text, std::size_t size,
+                          bool& longer) {
+  char old[TEXT_CAPACITY];
+  longer = true;
+  if (size >= TEXT_CAPACITY) return WriteStatus::Changed;
+  // A regular file's read is short only at its end.
+  const int count = _read(descriptor, old, static_cast<unsigned>(size + 1));
+  if (count < 0) return WriteStatus::Changed;
+  const auto got = static_cast<std::size_t>(count);
+  longer = got > size;
+  return got == size && std::memcmp(old, text, size) == 0
+             ? WriteStatus::Unchanged
+             : WriteStatus::Changed;
+}
+
+}  // namespace
+
+// The line is written in binary mode as text mode would write it, so that
+// the file can be compared byte for byte first.
+WriteStatus write_text_file(OutputFolder& folder, const char* name,
+                            const char* data, std::size_t size) {
+  char path[PATH_CAPACITY];
+  char text[TEXT_CAPACITY];
+  const char* file = element_path(folder, name, path);
+  const std::size_t length = as_text(data, size, text);
+  if (file == nullptr || length == 0) return WriteStatus::NotOpened;
+  constexpr int FLAGS = _O_RDWR | _O_BINARY | _O_NOINHERIT;
+  WriteStatus status = WriteStatus::Changed;
+  int descriptor = _open(file, FLAGS);
+  if (descriptor < 0 && errno == ENOENT) {
+    status = WriteStatus::Created;
+    descriptor = _open(file, FLAGS | _O_CREAT | _O_EXCL, _S_IREAD | _S_IWRITE);
+  }
+  bool longer = false;
+  if (descriptor < 0 && errno == EACCES) {
+    // May be written but not read: written unread, and always cut.
+    descriptor = _open(file, _O_WRONLY | _O_BINARY | _O_NOINHERIT);
+    longer = true;
+  }
+  if (descriptor < 0) return WriteStatus::NotOpened;
+  if (status == WriteStatus::Changed && !longer &&
+      compare_start(descriptor, text, length, longer) ==
+          WriteStatus::Unchanged) {
+    _close(descriptor);
+    return WriteStatus::Unchanged;
+  }
+  const bool complete =
+      _lseeki64(descriptor, 0, SEEK_SET) == 0 &&
+      _write(descriptor, text, static_cast<unsigned>(length)) ==
+          static_cast<int>(length) &&
+      (!longer || _chsize_s(descriptor, static_cast<__int64>(length)) == 0);
+  if (_close(descriptor) != 0 || !complete) {
+    _unlink(file);
+    return WriteStatus::NotWritten;
+  }
+  return status;
+}
+
+WriteStatus check_text_file(OutputFolder& folder, const char* name,
+                            const char* data, std::size_t size) {
+  char path[PATH_CAPACITY];
+  char text[TEXT_CAPACITY];
+  const char* file = element_path(folder, name, path);
+  const std::size_t length = as_text(data, size, text);
+  if (folder.missing) return WriteStatus::Created;
+  if (file == nullptr || length == 0) return WriteStatus::Changed;
+  const int descriptor = _open(file, _O_RDONLY | _O_BINARY | _O_NOINHERIT);
+  if (descriptor < 0)
+    return errno == ENOENT ? WriteStatus::Created : WriteStatus::Changed;
+  bool longer = false;
+  const WriteStatus status = compare_start(descriptor, text, length, longer);
+  _close(descriptor);
+  return status;
+}
+
+namespace {
 
 // Windows reads these names as devices whatever extension follows.
 bool is_device_name(std::string_view name) {

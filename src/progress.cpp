@@ -14,6 +14,24 @@ void append_tenths(TextBuilder& line, std::uint64_t tenths) {
   line.text({decimal, sizeof decimal});
 }
 
+// " (2 new, 1 changed, 14 unchanged)", with ", 3 removed" before the ")"
+// when the run prunes.
+void append_counts(TextBuilder& line, const ProgressFacts& facts) {
+  line.text(" (");
+  line.number(facts.files.created);
+  line.text(" new, ");
+  line.number(facts.files.changed);
+  line.text(" changed, ");
+  line.number(facts.files.unchanged);
+  line.text(" unchanged");
+  if (facts.with_removed) {
+    line.text(", ");
+    line.number(facts.files.removed);
+    line.text(" removed");
+  }
+  line.text(")");
+}
+
 }  // namespace
 
 std::size_t format_progress(const ProgressFacts& facts,
@@ -42,8 +60,10 @@ std::size_t format_progress(const ProgressFacts& facts,
     append_tenths(line, facts.bytes_read / 100000);
     line.text(" MB read, ");
   }
-  line.number(facts.files_written);
-  line.text(" element files, ");
+  line.number(facts.files.total());
+  line.text(" element files");
+  if (facts.final_line) append_counts(line, facts);
+  line.text(", ");
   append_tenths(line, static_cast<std::uint64_t>(
                           std::max(0.0, facts.elapsed_seconds) * 10.0));
   line.text(" s");

@@ -10,19 +10,32 @@
 
 namespace orbelm {
 
+// How the element files of a run came about. Removed counts only for a
+// run that prunes.
+struct ElementFileCounts {
+  std::uint64_t created;    // did not exist
+  std::uint64_t changed;    // held another line
+  std::uint64_t unchanged;  // held the line already: not written
+  std::uint64_t removed;    // stale files removed (or, in a dry run, to be)
+  std::uint64_t total() const { return created + changed + unchanged; }
+};
+
 struct ProgressFacts {
   std::size_t input_number;     // 1 for the first input
   std::size_t input_count;      // inputs of the run
   std::string_view input_name;  // as the diagnostics name it
   std::uint64_t bytes_read;     // of the input as stored (compressed or not)
   std::uint64_t input_size;     // bytes of the input as stored; 0: unknown
-  std::uint64_t files_written;  // element files of the whole run
+  ElementFileCounts files;      // element files of the whole run so far
   double elapsed_seconds;
+  bool final_line = false;    // the last line: the files' counts in full
+  bool with_removed = false;  // a pruning run: the last line has "removed"
 };
 
 // Longest status line; a long input name is cut to its last
-// MAX_PROGRESS_NAME characters so that the line fits a terminal of 80.
-inline constexpr std::size_t MAX_PROGRESS_LINE = 128;
+// MAX_PROGRESS_NAME characters so that the line fits a terminal of 80
+// while it is redrawn (the last line, with the counts, may be longer).
+inline constexpr std::size_t MAX_PROGRESS_LINE = 192;
 inline constexpr std::size_t MAX_PROGRESS_NAME = 20;
 
 // The status line for `facts`, without a line end; returns its length.

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "columns.hpp"
+#include "hash.hpp"
 
 namespace orbelm {
 namespace {
@@ -13,16 +14,6 @@ std::string_view trimmed(std::string_view text) {
   return text;
 }
 
-// FNV-1a: quick on the few bytes of a designation and well spread.
-std::uint64_t hash(std::string_view text) {
-  std::uint64_t value = 14695981039346656037U;
-  for (const char c : text) {
-    value ^= static_cast<unsigned char>(c);
-    value *= 1099511628211U;
-  }
-  return value;
-}
-
 // The word and the bit of `hash_bits` that stand for `text`.
 struct HashBit {
   std::size_t word;
@@ -31,7 +22,7 @@ struct HashBit {
 
 HashBit hash_bit(const std::vector<std::uint64_t>& hash_bits,
                  std::string_view text) {
-  const std::uint64_t value = hash(text);
+  const std::uint64_t value = name_hash(text);
   return {static_cast<std::size_t>(value >> 6) & (hash_bits.size() - 1),
           std::uint64_t{1} << (value & 63)};
 }

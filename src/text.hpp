@@ -27,7 +27,7 @@ struct TextBuilder {
   }
   // Decimal digits of `value`, without separators: 1234 gives "1234".
   void number(std::uint64_t value) {
-    char digits[24];
+    char digits[24] = {};
     const auto result = std::to_chars(digits, digits + sizeof digits, value);
     text({digits, static_cast<std::size_t>(result.ptr - digits)});
   }

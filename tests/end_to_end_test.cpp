@@ -236,7 +236,8 @@ TEST_F(EndToEnd, ProgressShowsOnlyWhenStandardErrorAloneIsATerminal) {
       read_file(fs::path(ORBELM_EXAMPLES) / "expected" / "console.txt");
 
   const std::string shown = run_on_terminal(sample, false);
-  EXPECT_NE(shown.find("orbelm: 100% read, 17 element files, "),
+  EXPECT_NE(shown.find("orbelm: 100% read, 17 element files (17 new, 0 "
+                       "changed, 0 unchanged), "),
             std::string::npos)
       << shown;
   EXPECT_TRUE(shown.ends_with(" s\r\n")) << shown;

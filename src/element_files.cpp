@@ -1,0 +1,165 @@
+#include "element_files.hpp"
+
+#include <cerrno>
+#include <cstring>
+#include <string_view>
+
+namespace orbelm {
+namespace {
+
+void append_folder(Diagnostic& message, const ElementFiles& files) {
+  if (files.folder_name.empty()) {
+    message.append("the current folder");
+  } else {
+    message.append("folder ");
+    message.append_name(files.folder_name);
+  }
+}
+
+void report_folder_failure(const ElementFiles& files, std::string_view what,
+                           int error) {
+  Diagnostic message;
+  message.append("orbelm: cannot ");
+  message.append(what);
+  message.append(" output ");
+  append_folder(message, files);
+  message.append(": ");
+  message.append(std::strerror(error));
+  message.append("\n");
+  message.write();
+}
+
+void list_file(void* context, std::string_view name) {
+  add_folder_file(*static_cast<FolderFiles*>(context), name);
+}
+
+// "3 element files" / "1 element file".
+void append_files(Diagnostic& message, std::uint64_t count) {
+  message.append_number(count);
+  message.append(count == 1 ? " element file" : " element files");
+}
+
+// "orbelm: WHAT NAME.elm", and ": REASON" for an `error`.
+void report_file(std::string_view what, std::string_view file_name, int error) {
+  Diagnostic message;
+  message.append("orbelm: ");
+  message.append(what);
+  message.append_escaped(file_name, MAX_FOLDER_NAME + 4);
+  if (error != 0) {
+    message.append(": ");
+    message.append(std::strerror(error));
+  }
+  message.append("\n");
+  message.write();
+}
+
+}  // namespace
+
+bool open_element_folder(const std::optional<std::string>& output_dir,
+                         ElementFiles& files) {
+  if (!output_dir) return true;
+  files.folder_name = *output_dir;
+  if (platform::open_output_folder(output_dir->c_str(), !files.dry_run,
+                                   files.folder))
+    return true;
+  // The folder's name as given, as before: "folder" would read oddly.
+  std::fprintf(stderr, "orbelm: cannot use output folder %s: %s\n",
+               output_dir->c_str(), std::strerror(errno));
+  return false;
+}
+
+bool claim_element_folder(ElementFiles& files) {
+  if (platform::lock_output_folder(files.folder, false) ==
+      platform::LockStatus::Busy) {
+    Diagnostic message;
+    message.append("orbelm: waiting for another run of orbelm in ");
+    append_folder(message, files);
+    message.append("\n");
+    message.write();
+    platform::lock_output_folder(files.folder, true);
+  }
+  if (!files.prune) return true;
+  files.listed.fold_case = platform::FILE_NAMES_FOLD_CASE;
+  if (!platform::list_element_files(files.folder, list_file, &files.listed)) {
+    report_folder_failure(files, "list", errno);
+    return false;
+  }
+  index_folder_files(files.listed);
+  return true;
+}
+
+platform::WriteStatus put_element_file(ElementFiles& files,
+                                       const ConvertedLine& converted,
+                                       ElementFileCounts& counts) {
+  const platform::WriteStatus status =
+      (files.dry_run ? platform::check_text_file : platform::write_text_file)(
+          files.folder, converted.file_name, converted.element_line,
+          converted.element_line_size);
+  switch (status) {
+    case platform::WriteStatus::Created:
+      ++counts.created;
+      break;
+    case platform::WriteStatus::Changed:
+      ++counts.changed;
+      break;
+    case platform::WriteStatus::Unchanged:
+      ++counts.unchanged;
+      break;
+    case platform::WriteStatus::NotOpened:
+    case platform::WriteStatus::NotWritten:
+      return status;
+  }
+  if (files.prune) keep_folder_file(files.listed, converted.designation);
+  return status;
+}
+
+bool remove_stale_files(ElementFiles& files, ElementFileCounts& counts,
+                        Progress& progress) {
+  clear_progress(progress);
+  bool complete = true;
+  for_each_stale_file(files.listed, [&](std::string_view name) {
+    if (platform::interruption() != 0) return false;
+    char file_name[MAX_FOLDER_NAME + 5];
+    std::memcpy(file_name, name.data(), name.size());
+    std::memcpy(file_name + name.size(), ".elm", 5);
+    const std::string_view shown{file_name, name.size() + 4};
+    if (files.dry_run) {
+      report_file("would remove ", shown, 0);
+      ++counts.removed;
+    } else if (platform::remove_file(files.folder, file_name)) {
+      ++counts.removed;
+    } else {
+      report_file("cannot remove ", shown, errno);
+      complete = false;
+    }
+    return true;
+  });
+  if (files.dry_run || platform::interruption() != 0) return complete;
+  Diagnostic message;
+  message.append("orbelm: removed ");
+  append_files(message, counts.removed);
+  message.append(" that this run did not write\n");
+  message.write();
+  return complete;
+}
+
+void report_dry_run(const ElementFiles& files,
+                    const ElementFileCounts& counts) {
+  Diagnostic message;
+  message.append("orbelm: dry run, nothing written: ");
+  append_files(message, counts.created);
+  message.append(" would be created, ");
+  message.append_number(counts.changed);
+  message.append(" changed, ");
+  message.append_number(counts.unchanged);
+  message.append(" left unchanged");
+  if (files.prune) {
+    message.append(", ");
+    message.append_number(counts.removed);
+    message.append(" removed");
+  }
+  message.append("\n");
+  message.write();
+}
+
+}  // namespace orbelm

@@ -1,0 +1,62 @@
+// The element files of a run: the output folder (made, or by a dry run only
+// looked at), its lock, each record's file written or checked, and the
+// stale files that a pruning run removes at its end.
+//
+// Part of the driver: it prints its own diagnostics on standard error.
+#ifndef ORBELM_ELEMENT_FILES_HPP
+#define ORBELM_ELEMENT_FILES_HPP
+
+#include <optional>
+#include <string>
+
+#include "console.hpp"
+#include "convert_line.hpp"
+#include "folder_files.hpp"
+#include "platform.hpp"
+#include "progress.hpp"
+
+namespace orbelm {
+
+struct ElementFiles {
+  platform::OutputFolder folder;
+  std::string folder_name;  // as given with -o; empty: the current folder
+  bool dry_run = false;     // read and compare, write nothing
+  bool prune = false;       // remove at the end what the run did not keep
+  FolderFiles listed;       // with prune: the folder's files at the start
+};
+
+// Opens the folder `output_dir` (none: the current folder), made with its
+// parents unless `files.dry_run`. False, after "orbelm: cannot use output
+// folder DIR: REASON" on standard error, when it cannot be had.
+bool open_element_folder(const std::optional<std::string>& output_dir,
+                         ElementFiles& files);
+
+// Takes the folder's lock, waiting for another run that holds it after
+// saying so once ("orbelm: waiting for another run of orbelm in DIR"), and
+// with prune lists the folder's element files. False, after a message,
+// when the folder cannot be listed. A folder that cannot be locked is used
+// without the lock.
+bool claim_element_folder(ElementFiles& files);
+
+// Writes the element file of `converted` (a dry run only compares it),
+// counts how it came about in `counts` and, with prune, notes it kept.
+platform::WriteStatus put_element_file(ElementFiles& files,
+                                       const ConvertedLine& converted,
+                                       ElementFileCounts& counts);
+
+// Removes the stale files (a dry run names them instead: "orbelm: would
+// remove NAME.elm"), counting them in `counts.removed`, and says how many
+// ("orbelm: removed 3 element files that this run did not write").
+// Stops early at an interruption. False when a file could not be removed
+// (after "orbelm: cannot remove NAME.elm: REASON").
+bool remove_stale_files(ElementFiles& files, ElementFileCounts& counts,
+                        Progress& progress);
+
+// The dry run's report: "orbelm: dry run, nothing written: 3 element files
+// would be created, 1 changed, 12 left unchanged", with ", 2 removed" when
+// it prunes.
+void report_dry_run(const ElementFiles& files, const ElementFileCounts& counts);
+
+}  // namespace orbelm
+
+#endif
