@@ -49,14 +49,17 @@ ctest --test-dir build-windows --output-on-failure --parallel 2
 step "Linux build of the program and the end-to-end tests (build-windows-host)"
 rm -rf build-windows-host
 cmake -B build-windows-host -DCMAKE_BUILD_TYPE=Release -DORBELM_WERROR=ON
-cmake --build build-windows-host --parallel 2 --target orbelm end_to_end_test
+cmake --build build-windows-host --parallel 2 --target orbelm end_to_end_test \
+  element_files_test
 
 linux_program="$root/build-windows-host/orbelm"
 windows_program="$root/build-windows/orbelm.exe"
 
 step "end-to-end tests of the Windows program"
-ORBELM_TEST_PROGRAM="wine '$windows_program'" ORBELM_TEST_PLATFORM=windows \
-  build-windows-host/tests/end_to_end_test
+for test in end_to_end_test element_files_test; do
+  ORBELM_TEST_PROGRAM="wine '$windows_program'" ORBELM_TEST_PLATFORM=windows \
+    "build-windows-host/tests/$test"
+done
 
 # Runs PROGRAM... on INPUT in a new folder DIR; the console goes to
 # DIR.console and the exit status to DIR.status.
@@ -114,5 +117,14 @@ convert "$scratch/made-up-linux" "$scratch/records.txt" "$linux_program"
 convert "$scratch/made-up-windows" "$scratch/records-crlf.txt" \
   wine "$windows_program"
 compare "$scratch/made-up-linux" "$scratch/made-up-windows"
+
+step "a dry run over the Windows program's own files finds every one unchanged"
+report=$(cd "$scratch/made-up-windows" &&
+  wine "$windows_program" --dry-run "$scratch/records-crlf.txt" 2>&1 >/dev/null |
+  tr -d '\r')
+echo "$report"
+expected_files=$(ls "$scratch/made-up-windows" | wc -l)
+[ "$report" = "orbelm: dry run, nothing written: 0 element files would be created, 0 changed, $expected_files left unchanged" ] ||
+  { echo "windows: the dry run does not find the files unchanged" >&2; exit 1; }
 
 step "passed"

@@ -2,8 +2,10 @@
 // SIGTERM and SIGHUP, over element files with old lines of other lengths.
 // The program must end by the signal, every element file must hold its old
 // line or, exactly when its name was printed, its new one, and standard
-// error must tell how many element files were written. Expected lines are
-// the minor-planet worked example with another designation and long name.
+// error must tell how many element files were written. Every run prunes:
+// a stale file must stay after a run interrupted before its end. Expected
+// lines are the minor-planet worked example with another designation and
+// long name.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -96,7 +98,7 @@ class Interruption : public testing::ProgramRun {
     const int err = ::creat((dir_ / "stderr").c_str(), 0666);
     if (::chdir(work_.c_str()) != 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0)
       ::_exit(126);
-    ::execl(ORBELM_PROGRAM, ORBELM_PROGRAM, "../in.txt", nullptr);
+    ::execl(ORBELM_PROGRAM, ORBELM_PROGRAM, "--prune", "../in.txt", nullptr);
     ::_exit(127);
   }
 };
@@ -122,6 +124,7 @@ TEST_F(Interruption, EveryFileHoldsItsOldOrItsNewLine) {
     int midway = 0;
     for (int attempt = 0; attempt < 8 && midway < 2; ++attempt) {
       const Texts old_texts = snapshot();
+      testing::write_file(work_ / "stale.elm", "stale\n");
       const long span = latest - earliest;
       std::uniform_int_distribution<long> moments(earliest + span / 20,
                                                   earliest + span * 9 / 10);
@@ -133,9 +136,14 @@ TEST_F(Interruption, EveryFileHoldsItsOldOrItsNewLine) {
       std::vector<bool> printed(RECORDS + 1, false);
       for (std::size_t at = 0; at < out.size(); at += 10)
         printed[std::stoul(out.substr(at, 5))] = true;
-      if (WIFEXITED(status)) {  // the signal came after the last record
+      const bool stale_removed = !fs::exists(work_ / "stale.elm");
+      if (WIFEXITED(status)) {  // the signal came after the run's end
         EXPECT_EQ(WEXITSTATUS(status), 0);
         EXPECT_EQ(names, static_cast<std::size_t>(RECORDS));
+        EXPECT_TRUE(stale_removed);
+        EXPECT_EQ(err,
+                  "orbelm: removed 1 element file that this run did not "
+                  "write\n");
         latest = moment;
       } else {
         ASSERT_TRUE(WIFSIGNALED(status));
@@ -143,12 +151,17 @@ TEST_F(Interruption, EveryFileHoldsItsOldOrItsNewLine) {
         midway += names > 0 && names < static_cast<std::size_t>(RECORDS);
         if (names == 0) earliest = moment;
       }
+      // Only a run that got through every record prunes.
+      if (names < static_cast<std::size_t>(RECORDS)) {
+        EXPECT_FALSE(stale_removed) << name << " after " << names;
+      }
       // Empty also when the signal came before the input was open.
       if (WIFSIGNALED(status) && (names > 0 || !err.empty())) {
         EXPECT_EQ(err, "orbelm: interrupted by " + name + "; " +
                            std::to_string(names) + " element file" +
-                           (names == 1 ? "" : "s") + " written\n");
-      } else {
+                           (names == 1 ? "" : "s") + " written" +
+                           (stale_removed ? ", 1 removed\n" : "\n"));
+      } else if (WIFSIGNALED(status)) {
         EXPECT_EQ(err, "");
       }
       const Texts texts = snapshot();

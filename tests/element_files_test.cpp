@@ -1,0 +1,149 @@
+// Refreshing a folder with the built program: unchanged files are left
+// untouched, --prune removes exactly the stale element files and only after
+// a complete run, --dry-run changes nothing, and a second run into a folder
+// waits for the first.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <map>
+#include <string>
+#include <thread>
+#include <utility>
+
+#include "program_run.hpp"
+#include "sample_records.hpp"
+
+namespace orbelm {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::Names;
+using testing::read_file;
+using testing::Result;
+using testing::write_file;
+
+std::string two_records() {
+  return testing::minor_planet_example() + "\n" + testing::comet_example() +
+         "\n";
+}
+
+class Refresh : public testing::ProgramRun {
+ protected:
+  // Every file of the work folder with its content and modification time.
+  std::map<std::string, std::pair<std::string, fs::file_time_type>> state()
+      const {
+    std::map<std::string, std::pair<std::string, fs::file_time_type>> held;
+    for (const std::string& name : files())
+      if (fs::is_regular_file(work_ / name))
+        held[name] = {read_file(work_ / name),
+                      fs::last_write_time(work_ / name)};
+    return held;
+  }
+};
+
+TEST_F(Refresh, UnchangedFilesKeepTheirTimeChangedOnesGetTheNewLine) {
+  write_file(work_ / "in.txt", two_records());
+  ASSERT_EQ(run("in.txt").status, 0);
+  const auto long_ago =
+      fs::file_time_type::clock::now() - std::chrono::hours(1000);
+  write_file(work_ / "0099P.elm", "x\n");
+  for (const char* name : {"K05A00A.elm", "0099P.elm"})
+    fs::last_write_time(work_ / name, long_ago);
+  const Result r = run("in.txt");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "K05A00A.elm\n0099P.elm\n");
+  EXPECT_EQ(element_file("K05A00A.elm"),
+            testing::MINOR_PLANET_EXAMPLE_ELEMENTS);
+  EXPECT_EQ(fs::last_write_time(work_ / "K05A00A.elm"), long_ago);
+  EXPECT_EQ(element_file("0099P.elm"), testing::COMET_EXAMPLE_ELEMENTS);
+  EXPECT_NE(fs::last_write_time(work_ / "0099P.elm"), long_ago);
+}
+
+// Stale: two element files and a symbolic link (removed, its target kept).
+// Kept: other names, a folder named like an element file, a file in a
+// subfolder.
+TEST_F(Refresh, PruneRemovesOnlyStaleElementFilesAfterACompleteRun) {
+  write_file(work_ / "in.txt", two_records());
+  for (const char* name : {"K05A00B.elm", "stale.elm", "notes.txt", "x.elmo"})
+    write_file(work_ / name, "old\n");
+  fs::create_directories(work_ / "old.elm");
+  fs::create_directories(work_ / "sub");
+  write_file(work_ / "sub" / "K05A00C.elm", "old\n");
+  write_file(dir_ / "target", "old\n");
+  fs::create_symlink("../target", work_ / "link.elm");
+  const Names everything = {"K05A00B.elm", "in.txt",    "link.elm", "notes.txt",
+                            "old.elm",     "stale.elm", "sub",      "x.elmo"};
+  ASSERT_EQ(files(), everything);
+
+  const Result stopped = run("--prune in.txt missing.txt");
+  EXPECT_EQ(stopped.status, 1);
+  Names with_new = everything;
+  with_new.insert(with_new.begin(), {"0099P.elm", "K05A00A.elm"});
+  std::sort(with_new.begin(), with_new.end());
+  EXPECT_EQ(files(), with_new);
+
+  const Result r = run("--prune in.txt");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "K05A00A.elm\n0099P.elm\n");
+  EXPECT_EQ(r.err,
+            "orbelm: removed 3 element files that this run did not write\n");
+  EXPECT_EQ(files(), (Names{"0099P.elm", "K05A00A.elm", "in.txt", "notes.txt",
+                            "old.elm", "sub", "x.elmo"}));
+  EXPECT_TRUE(fs::exists(work_ / "sub" / "K05A00C.elm"));
+  EXPECT_EQ(read_file(dir_ / "target"), "old\n");
+}
+
+TEST_F(Refresh, DryRunWritesNothingAndNamesWhatWouldBeRemoved) {
+  write_file(work_ / "in.txt", two_records());
+  ASSERT_EQ(run("in.txt").status, 0);
+  write_file(work_ / "0099P.elm", "x\n");
+  write_file(work_ / "stale.elm", "old\n");
+  const auto before = state();
+  const Result r = run("--dry-run --prune in.txt");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "K05A00A.elm\n0099P.elm\n");
+  EXPECT_EQ(r.err,
+            "orbelm: would remove stale.elm\n"
+            "orbelm: dry run, nothing written: 0 element files would be "
+            "created, 1 changed, 1 left unchanged, 1 removed\n");
+  EXPECT_EQ(state(), before);
+
+  const Result fresh = run("--dry-run -o new/folder in.txt");
+  EXPECT_EQ(fresh.status, 0);
+  EXPECT_EQ(fresh.err,
+            "orbelm: dry run, nothing written: 2 element files would be "
+            "created, 0 changed, 0 left unchanged\n");
+  EXPECT_FALSE(fs::exists(work_ / "new"));
+}
+
+// The test holds the folder's lock as a first run would.
+TEST_F(Refresh, SecondRunWaitsForTheFirst) {
+  if (testing::windows_program())
+    GTEST_SKIP() << "the Windows program locks with a Windows mutex";
+  write_file(work_ / "in.txt", two_records());
+  const int folder = ::open(work_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_EQ(::flock(folder, LOCK_EX), 0);
+  std::thread second([this] { run("in.txt"); });
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (read_file(dir_ / "stderr").empty() &&
+         std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_EQ(
+      read_file(dir_ / "stderr"),
+      "orbelm: waiting for another run of orbelm in the current folder\n");
+  EXPECT_EQ(read_file(dir_ / "stdout"), "");
+  EXPECT_EQ(files(), Names{"in.txt"});
+  ::close(folder);  // lets the second run go on
+  second.join();
+  EXPECT_EQ(read_file(dir_ / "stdout"), "K05A00A.elm\n0099P.elm\n");
+  EXPECT_EQ(element_file("0099P.elm"), testing::COMET_EXAMPLE_ELEMENTS);
+}
+
+}  // namespace
+}  // namespace orbelm
