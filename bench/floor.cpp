@@ -1,14 +1,14 @@
 // The floor of a whole run: what writing the element files costs and
 // nothing more. For every non-empty input line it takes the first word as
 // the designation, prints "DESIGNATION.elm" and makes that file hold one
-// line of an element line's length, the line's first 145 characters and a
-// newline (146 bytes, as long as a minor-planet element line), so that the
-// file changes whenever a field of those columns changes, the way orbelm's
-// element file does. It writes the fastest correct way and the way orbelm
-// does it: open (created when missing, not truncated), fstat, one write
-// from the start, a cut only when the old file was longer, close. There is
-// no classification and no conversion, so orbelm's time beyond this
-// program's is its own work.
+// line of an element line's length: the input line's first 145 characters
+// and a newline (146 bytes, as long as a minor-planet element line), so
+// that the file changes whenever a field of those columns changes, as
+// orbelm's element file does. By default it replaces every file in place,
+// the fastest correct way to rewrite it: open (created when missing, not
+// truncated), fstat, one write from the start, a cut only when the old
+// file was longer, close. There is no classification and no conversion, so
+// orbelm's time beyond this program's is its own work.
 //
 // With --truncate it opens each file with truncation instead (open, write,
 // close), the usual way that makes ext4 write every replaced file back to
@@ -16,12 +16,12 @@
 //
 // With --compare it writes only the files whose content differs: open for
 // reading and writing without updating the access time (O_NOATIME, dropped
-// for the rest of the run when the file system or the owner does not allow
-// it), read up to one byte more than the line, close untouched when the
-// file holds exactly the line, else write the line from the start and cut
-// the file when it was longer; a missing file is created (O_CREAT |
-// O_EXCL) and written. The floor of a refresh from a catalogue in which
-// few records changed.
+// for the rest of the run once a file refuses it, as a file that is not
+// the caller's does), read up to one byte more than the line, close the
+// file untouched when it holds exactly the line, else write the line from
+// the start and cut the file when it was longer; a missing file is created
+// (O_CREAT | O_EXCL) and written. The floor of a refresh from a catalogue
+// in which few records changed.
 //
 // Usage: orbelm_floor [--truncate | --compare] INPUT_FILE [ALSO_READ]
 //        (element files land in the current folder)
@@ -54,16 +54,15 @@ constexpr std::size_t MAX_NAME = 64;
 enum class Mode { InPlace, Truncate, Compare };
 
 bool write_file(const char* name, const char* line, Mode mode) {
-  const int descriptor =
-      ::open(name,
-             O_WRONLY | O_CREAT | O_CLOEXEC |
-                 (mode == Mode::Truncate ? O_TRUNC : 0),
-             0666);
+  const int descriptor = ::open(
+      name,
+      O_WRONLY | O_CREAT | O_CLOEXEC | (mode == Mode::Truncate ? O_TRUNC : 0),
+      0666);
   if (descriptor < 0) return false;
   struct stat info {};
-  const bool longer = mode != Mode::Truncate &&
-                      (::fstat(descriptor, &info) != 0 ||
-                       info.st_size > static_cast<off_t>(LINE_SIZE));
+  const bool longer =
+      mode != Mode::Truncate && (::fstat(descriptor, &info) != 0 ||
+                                 info.st_size > static_cast<off_t>(LINE_SIZE));
   const bool written =
       ::write(descriptor, line, LINE_SIZE) == static_cast<ssize_t>(LINE_SIZE) &&
       (!longer || ::ftruncate(descriptor, static_cast<off_t>(LINE_SIZE)) == 0);
@@ -85,8 +84,8 @@ bool compare_file(const char* name, const char* line) {
     if (errno != ENOENT) return false;
     descriptor = ::open(name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (descriptor < 0) return false;
-    const bool written = ::write(descriptor, line, LINE_SIZE) ==
-                         static_cast<ssize_t>(LINE_SIZE);
+    const bool written =
+        ::write(descriptor, line, LINE_SIZE) == static_cast<ssize_t>(LINE_SIZE);
     return ::close(descriptor) == 0 && written;
   }
   // A regular file returns fewer bytes than asked for only at its end.

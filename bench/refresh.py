@@ -306,8 +306,10 @@ def measure_all(measure, orbelm, programs, inputs, records, work, repeats, prune
     warm_up = os.path.join(work, "refresh-warm-up")
     os.mkdir(warm_up)
     made = [warm_up]
-    synced_run(measure, programs["in-place"] + [inputs["A"]], warm_up, result_path,
-               stat_path)
+    run = synced_run(measure, programs["in-place"] + [inputs["A"]], warm_up,
+                     result_path, stat_path)
+    print(f"  warm-up: in-place floor, fresh, not counted: {run.total:.2f} s"
+          f" (CPU {run.cpu:.2f} s)", flush=True)
     for repeat in range(repeats):
         shift = repeat % len(names)
         folders = {}
