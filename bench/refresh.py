@@ -258,7 +258,8 @@ def folders_fit(work, records, programs, repeats):
     return fits(programs * repeats + 1), fits(programs + 1)
 
 
-def measure_all(measure, orbelm, programs, inputs, records, work, repeats, prune):
+def measure_all(measure, orbelm, programs, inputs, records, work, repeats, prune,
+                result_path):
     """runs[key][name] = list of Run, one per repetition."""
     keys = [key for key, _, _ in PHASES] + ([key for key, _, _ in PRUNE_PHASES]
                                             if prune else [])
@@ -269,9 +270,6 @@ def measure_all(measure, orbelm, programs, inputs, records, work, repeats, prune
     if stat_path is None:
         print(f"  no block-device counters for {work}: bytes written to disk"
               " not measured", flush=True)
-    shm = "/dev/shm"
-    result_folder = shm if os.path.isdir(shm) and os.access(shm, os.W_OK) else work
-    result_path = os.path.join(result_folder, f"orbelm-refresh-{os.getpid()}.measured")
     all_fit, one_fits = folders_fit(work, records, len(programs), repeats)
     if not one_fits:
         sys.exit(f"refresh: the disk under {work} cannot hold"
@@ -335,8 +333,6 @@ def measure_all(measure, orbelm, programs, inputs, records, work, repeats, prune
             elif prune:
                 pause(waiting, "the prune runs freed inodes, which slow file"
                       " creation for a minute")
-    if os.path.exists(result_path):
-        os.remove(result_path)
     for folder in made:
         remove_folder(folder)
     return runs
@@ -438,8 +434,16 @@ def main():
     if not prune:
         print("  orbelm --help does not mention --prune: the prune runs are skipped",
               flush=True)
-    runs = measure_all(os.path.abspath(measure), orbelm, programs, inputs, records,
-                       os.path.abspath(work), int(repeats), prune)
+    work = os.path.abspath(work)
+    shm = "/dev/shm"
+    result_folder = shm if os.path.isdir(shm) and os.access(shm, os.W_OK) else work
+    result_path = os.path.join(result_folder, f"orbelm-refresh-{os.getpid()}.measured")
+    try:
+        runs = measure_all(os.path.abspath(measure), orbelm, programs, inputs, records,
+                           work, int(repeats), prune, result_path)
+    finally:
+        if os.path.exists(result_path):
+            os.remove(result_path)
     summary(runs, records)
 
 

@@ -39,8 +39,10 @@
 #            minutes)
 #   ORBELM_BENCH_PAUSE   seconds of the refresh's pauses before fresh runs
 #            (default 61; shorter only to try the script out)
-# A refresh sitting of 300,000 records in 5 repetitions:
+# A refresh sitting of 300,000 records in 5 repetitions, and one of the
+# full 1.5 million records in one:
 #   ORBELM_BENCH_PARTS=refresh ORBELM_BENCH_REFRESH_N=300000 bash bench/run.sh 0 5
+#   ORBELM_BENCH_PARTS=refresh ORBELM_BENCH_REFRESH_N=1500000 bash bench/run.sh 0 1
 # The refresh keeps the folders of all its repetitions until its end when
 # the disk holds them (3 folders a repetition and one more, each file a
 # 4 KiB block and an inode), else it removes each repetition's at its end.
