@@ -27,8 +27,13 @@ Then, at the end of the repetition, orbelm alone runs twice more in its
 folder, which holds the files of INPUT_C: once more over INPUT_C as it is
 (again: no line changes), then, after 10,000 stale element files that no
 record names were added to the folder (not timed), with --prune over
-INPUT_C (prune), which removes them. The prune runs are skipped, with a
-note, when `orbelm --help` does not mention --prune.
+INPUT_C (prune), which removes them. The same 10,000 files are then
+added once more and removed by the script, one unlink each, timed the same
+way (unlink alone): the least that removing them costs, which shows how
+much of what --prune adds is the file system's. (Here, ext4 without a
+journal mounted with discard, an unlink waits for the discard of the
+file's block: 100-200 us.) The prune runs are skipped, with a note, when
+`orbelm --help` does not mention --prune.
 
 The file system is synced before every run, and every run's time includes
 the sync after it, so that each run pays for the write-back of exactly what
@@ -85,6 +90,7 @@ PHASES = (  # (key, input, what is printed)
 )
 PRUNE_PHASES = (("again", "C", "C again"), ("prune", "C", "prune"))
 LABELS = {key: label for key, _, label in PHASES + PRUNE_PHASES}
+LABELS["unlink"] = "unlink alone"
 STALE_FILES = 10000
 SAMPLES = 200  # about this many files checked after every run
 LINE_SIZE = 146  # the floor's line: a record's first 145 columns, a newline
@@ -225,6 +231,23 @@ def add_stale_files(folder, line):
     return names
 
 
+def timed_removal(folder, names, stat_path):
+    """Removes the named files one unlink each, timed like a run with the
+    syncs around it: the least that removing them costs."""
+    os.sync()
+    before = sectors_written(stat_path)
+    start = time.monotonic()
+    for name in names:
+        os.unlink(os.path.join(folder, name))
+    sync_start = time.monotonic()
+    os.sync()
+    end = time.monotonic()
+    after = sectors_written(stat_path)
+    return Run(end - start, end - sync_start, 0.0,
+               None if before is None else (after - before) * 512, None,
+               0, "")
+
+
 def remove_folder(folder):
     shutil.rmtree(folder, ignore_errors=True)
     os.sync()
@@ -264,6 +287,8 @@ def measure_all(measure, orbelm, programs, inputs, records, work, repeats, prune
     keys = [key for key, _, _ in PHASES] + ([key for key, _, _ in PRUNE_PHASES]
                                             if prune else [])
     runs = {key: {name: [] for name in programs} for key in keys}
+    if prune:
+        runs["unlink"] = {"os.unlink": []}
     names = list(programs)
     waiting = float(os.environ.get("ORBELM_BENCH_PAUSE", "61"))
     stat_path = device_counter(work)
@@ -324,6 +349,12 @@ def measure_all(measure, orbelm, programs, inputs, records, work, repeats, prune
             timed(repeat, "orbelm", "prune", "C", folder, ["--prune"])
             if any(entry.name in stale for entry in os.scandir(folder)):
                 sys.exit("refresh: --prune left stale files")
+            add_stale_files(folder, stale_line)
+            run = timed_removal(folder, stale, stat_path)
+            runs["unlink"]["os.unlink"].append(run)
+            print(f"  repeat {repeat + 1} {'os.unlink':10} {LABELS['unlink']:12}"
+                  f" {run.total:8.2f} s (sync {run.sync:6.2f} s)"
+                  f"  disk {megabytes(run.disk)} MB", flush=True)
         if repeat + 1 < repeats:
             if not all_fit:
                 for folder in folders.values():
@@ -409,7 +440,13 @@ def summary(runs, records):
                unchanged["orbelm"], unchanged["in-place"], "disk", 0.01)
     bytes_line("unchanged, bytes dirtied: orbelm / in-place floor",
                unchanged["orbelm"], unchanged["in-place"], "dirtied", 0.01)
-    print("  (beside the targets: the floors against each other)")
+    print("  (beside the targets)")
+    if "prune" in runs:
+        added = [(p.total - a.total) / u.total for p, a, u in
+                 zip(runs["prune"]["orbelm"], runs["again"]["orbelm"],
+                     runs["unlink"]["os.unlink"])]
+        print(f"  {'prune: time added / the same unlinks alone':50}"
+              f" {statistics.median(added):7.3f}")
     for key in ("unchanged", "tenth", "all"):
         ratio_line(f"{LABELS[key]}: comparing floor / in-place floor",
                    runs[key]["compare"], runs[key]["in-place"])

@@ -20,8 +20,9 @@
 #            what it left and its bytes written counted; orbelm against the
 #            in-place floor and the comparing floor (which writes only the
 #            files that differ); then orbelm's --prune with 10,000 stale
-#            files against the same refresh without it (skipped while
-#            orbelm has no --prune).
+#            files against the same refresh without it and against
+#            unlinking those files alone (skipped while orbelm has no
+#            --prune).
 #   select   SELECTED of SELECT_N records chosen with --designations
 #            (bench/selection_run.py): orbelm against the floor reading the
 #            whole input once and writing the selected files, into a fresh
