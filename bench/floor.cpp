@@ -1,17 +1,29 @@
 // The floor of a whole run: what writing the element files costs and
 // nothing more. For every non-empty input line it takes the first word as
 // the designation, prints "DESIGNATION.elm" and makes that file hold one
-// line of an element line's length, the fastest correct way and the way
-// orbelm does it: open (created when missing, not truncated), fstat, one
-// write from the start, a cut only when the old file was longer, close.
-// There is no classification and no conversion, so orbelm's time beyond
-// this program's is its own work.
+// line of an element line's length: the input line's first 145 characters
+// and a newline (146 bytes, as long as a minor-planet element line), so
+// that the file changes whenever a field of those columns changes, as
+// orbelm's element file does. By default it replaces every file in place,
+// the fastest correct way to rewrite it: open (created when missing, not
+// truncated), fstat, one write from the start, a cut only when the old
+// file was longer, close. There is no classification and no conversion, so
+// orbelm's time beyond this program's is its own work.
 //
 // With --truncate it opens each file with truncation instead (open, write,
 // close), the usual way that makes ext4 write every replaced file back to
-// disk at its close: the second reference line of a refresh.
+// disk at its close.
 //
-// Usage: orbelm_floor [--truncate] INPUT_FILE [ALSO_READ]
+// With --compare it writes only the files whose content differs: open for
+// reading and writing without updating the access time (O_NOATIME, dropped
+// for the rest of the run once a file refuses it, as a file that is not
+// the caller's does), read up to one byte more than the line, close the
+// file untouched when it holds exactly the line, else write the line from
+// the start and cut the file when it was longer; a missing file is created
+// (O_CREAT | O_EXCL) and written. The floor of a refresh from a catalogue
+// in which few records changed.
+//
+// Usage: orbelm_floor [--truncate | --compare] INPUT_FILE [ALSO_READ]
 //        (element files land in the current folder)
 // ALSO_READ, when given, is read to its end first and dropped: with the
 // records that a selection keeps as INPUT_FILE and the whole input as
@@ -25,49 +37,94 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
 
 namespace {
 
-// A minor-planet element line is 146 characters with its newline; the
-// content does not matter to the file system, only the length.
-constexpr char ELEMENT_LINE[] =
-    " Ceres         000010 2461600.033724   2.54642314 0.0794013 0.1847920 "
-    "1.2788626 1.4006653   1503.3 2000.0 2460800.50000  Ceres              "
-    "20241\n";
+// A minor-planet element line is 146 characters with its newline.
+constexpr std::size_t LINE_SIZE = 146;
 
 constexpr std::size_t BLOCK = 1 << 16;
 constexpr std::size_t MAX_NAME = 64;
 
-bool write_file(const char* name, bool truncate) {
+enum class Mode { InPlace, Truncate, Compare };
+
+bool write_file(const char* name, const char* line, Mode mode) {
   const int descriptor = ::open(
-      name, O_WRONLY | O_CREAT | O_CLOEXEC | (truncate ? O_TRUNC : 0), 0666);
+      name,
+      O_WRONLY | O_CREAT | O_CLOEXEC | (mode == Mode::Truncate ? O_TRUNC : 0),
+      0666);
   if (descriptor < 0) return false;
-  const std::size_t size = sizeof ELEMENT_LINE - 1;
   struct stat info {};
-  const bool longer = !truncate && (::fstat(descriptor, &info) != 0 ||
-                                    info.st_size > static_cast<off_t>(size));
+  const bool longer =
+      mode != Mode::Truncate && (::fstat(descriptor, &info) != 0 ||
+                                 info.st_size > static_cast<off_t>(LINE_SIZE));
   const bool written =
-      ::write(descriptor, ELEMENT_LINE, size) == static_cast<ssize_t>(size) &&
-      (!longer || ::ftruncate(descriptor, static_cast<off_t>(size)) == 0);
+      ::write(descriptor, line, LINE_SIZE) == static_cast<ssize_t>(LINE_SIZE) &&
+      (!longer || ::ftruncate(descriptor, static_cast<off_t>(LINE_SIZE)) == 0);
+  return ::close(descriptor) == 0 && written;
+}
+
+// O_NOATIME until a file refuses it (EPERM: the file is not the caller's
+// and the caller may not override that); then none for the rest of the run.
+int no_access_time = O_NOATIME;
+
+// Leaves the file untouched when it holds exactly the line.
+bool compare_file(const char* name, const char* line) {
+  int descriptor = ::open(name, O_RDWR | O_CLOEXEC | no_access_time);
+  if (descriptor < 0 && errno == EPERM && no_access_time != 0) {
+    no_access_time = 0;
+    descriptor = ::open(name, O_RDWR | O_CLOEXEC);
+  }
+  if (descriptor < 0) {
+    if (errno != ENOENT) return false;
+    descriptor = ::open(name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (descriptor < 0) return false;
+    const bool written =
+        ::write(descriptor, line, LINE_SIZE) == static_cast<ssize_t>(LINE_SIZE);
+    return ::close(descriptor) == 0 && written;
+  }
+  // A regular file returns fewer bytes than asked for only at its end.
+  char old[LINE_SIZE + 1];
+  const ssize_t count = ::read(descriptor, old, sizeof old);
+  bool written = count >= 0;
+  if (count != static_cast<ssize_t>(LINE_SIZE) ||
+      std::memcmp(old, line, LINE_SIZE) != 0)
+    written = written &&
+              ::pwrite(descriptor, line, LINE_SIZE, 0) ==
+                  static_cast<ssize_t>(LINE_SIZE) &&
+              (count <= static_cast<ssize_t>(LINE_SIZE) ||
+               ::ftruncate(descriptor, static_cast<off_t>(LINE_SIZE)) == 0);
   return ::close(descriptor) == 0 && written;
 }
 
 // Prints the name and writes the file of one line; false on failure.
-bool process_line(std::string_view line, bool truncate) {
-  const std::size_t end = line.find_first_of(" \r");
-  const std::string_view word = line.substr(0, end);
+bool process_line(std::string_view record, Mode mode) {
+  const std::size_t end = record.find_first_of(" \r");
+  const std::string_view word = record.substr(0, end);
   if (word.empty() || word.size() + 5 > MAX_NAME) return true;
   char name[MAX_NAME];
   std::memcpy(name, word.data(), word.size());
   std::memcpy(name + word.size(), ".elm", 5);
-  return std::fwrite(name, 1, word.size() + 4, stdout) == word.size() + 4 &&
-         std::fputc('\n', stdout) != EOF && write_file(name, truncate);
+  // The record's first 145 characters (a shorter record padded with
+  // blanks) and a newline.
+  char line[LINE_SIZE];
+  const std::size_t kept = std::min(record.size(), LINE_SIZE - 1);
+  std::memcpy(line, record.data(), kept);
+  std::memset(line + kept, ' ', LINE_SIZE - 1 - kept);
+  line[LINE_SIZE - 1] = '\n';
+  if (std::fwrite(name, 1, word.size() + 4, stdout) != word.size() + 4 ||
+      std::fputc('\n', stdout) == EOF)
+    return false;
+  return mode == Mode::Compare ? compare_file(name, line)
+                               : write_file(name, line, mode);
 }
 
-int convert(int input, bool truncate) {
+int convert(int input, Mode mode) {
   static char buffer[BLOCK];
   std::size_t kept = 0;
   for (;;) {
@@ -80,12 +137,12 @@ int convert(int input, bool truncate) {
       if (newline == nullptr) break;
       const auto end =
           static_cast<std::size_t>(static_cast<const char*>(newline) - buffer);
-      if (!process_line({buffer + begin, end - begin}, truncate)) return 1;
+      if (!process_line({buffer + begin, end - begin}, mode)) return 1;
       begin = end + 1;
     }
     kept = size - begin;
     if (count == 0)
-      return kept > 0 && !process_line({buffer, kept}, truncate) ? 1 : 0;
+      return kept > 0 && !process_line({buffer, kept}, mode) ? 1 : 0;
     if (kept == BLOCK) return 1;  // a line longer than a block: not records
     std::memmove(buffer, buffer + begin, kept);
   }
@@ -105,11 +162,15 @@ bool read_through(const char* path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const bool truncate = argc >= 2 && std::string_view(argv[1]) == "--truncate";
-  const int first = truncate ? 2 : 1;
+  const std::string_view option = argc >= 2 ? argv[1] : "";
+  const Mode mode = option == "--truncate"  ? Mode::Truncate
+                    : option == "--compare" ? Mode::Compare
+                                            : Mode::InPlace;
+  const int first = mode == Mode::InPlace ? 1 : 2;
   if (argc < first + 1) {
-    std::fputs("usage: orbelm_floor [--truncate] INPUT_FILE [ALSO_READ]\n",
-               stderr);
+    std::fputs(
+        "usage: orbelm_floor [--truncate | --compare] INPUT_FILE [ALSO_READ]\n",
+        stderr);
     return 2;
   }
   if (argc > first + 1 && !read_through(argv[first + 1])) {
@@ -124,7 +185,7 @@ int main(int argc, char** argv) {
   }
   static char console[BLOCK];
   std::setvbuf(stdout, console, _IOFBF, sizeof console);
-  const int status = convert(input, truncate);
+  const int status = convert(input, mode);
   ::close(input);
   return std::fflush(stdout) == 0 && status == 0 ? status : 1;
 }

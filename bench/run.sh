@@ -12,10 +12,17 @@
 #   gzip     GZIP_N records (bench/gzip_run.py): whole runs from a gzip file
 #            against runs from the same plain file, into a fresh folder, and
 #            the peak memory from gzip for GZIP_N and 5 GZIP_N records.
-#   refresh  REFRESH_N records (bench/refresh.py): each program into a fresh
-#            folder and then over the files of its own previous run, every
-#            run timed with the sync of what it left; orbelm against the
-#            in-place floor and the truncating floor.
+#   refresh  REFRESH_N records (bench/refresh.py): each program in a folder
+#            of its own, first into the empty folder, then refreshing it
+#            from the same records, from records of which a tenth changed
+#            (bench/change_records.py moves their mean anomaly) and from
+#            records that all changed, every run timed with the sync of
+#            what it left and its bytes written counted; orbelm against the
+#            in-place floor and the comparing floor (which writes only the
+#            files that differ); then orbelm's --prune with 10,000 stale
+#            files against the same refresh without it and against
+#            unlinking those files alone (skipped while orbelm has no
+#            --prune).
 #   select   SELECTED of SELECT_N records chosen with --designations
 #            (bench/selection_run.py): orbelm against the floor reading the
 #            whole input once and writing the selected files, into a fresh
@@ -28,9 +35,18 @@
 #   ORBELM_BENCH_GZIP_N, ORBELM_BENCH_REFRESH_N, ORBELM_BENCH_SELECT_N
 #            (default 300000 each; the README's selection figure is for
 #            1500000), ORBELM_BENCH_SELECTED (default 10000)
-#   ORBELM_BENCH_NO_TRUNCATING=1   leaves the truncating floor out of the
-#            refresh (at 1.5 million records its replacing run alone takes
+#   ORBELM_BENCH_TRUNCATING=1   adds the truncating floor to the refresh
+#            (at 1.5 million records each of its refreshing runs takes
 #            minutes)
+#   ORBELM_BENCH_PAUSE   seconds of the refresh's pauses before fresh runs
+#            (default 61; shorter only to try the script out)
+# A refresh sitting of 300,000 records in 5 repetitions, and one of the
+# full 1.5 million records in one:
+#   ORBELM_BENCH_PARTS=refresh ORBELM_BENCH_REFRESH_N=300000 bash bench/run.sh 0 5
+#   ORBELM_BENCH_PARTS=refresh ORBELM_BENCH_REFRESH_N=1500000 bash bench/run.sh 0 1
+# The refresh keeps the folders of all its repetitions until its end when
+# the disk holds them (3 folders a repetition and one more, each file a
+# 4 KiB block and an inode), else it removes each repetition's at its end.
 # The temporary folder is made under $TMPDIR (default /tmp); keep it on the
 # disk whose cost is to be measured.
 set -euo pipefail
@@ -98,11 +114,15 @@ if wants refresh; then
   echo
   echo "== refresh: $refresh_records synthetic records, $repeats rotating repetitions" \
     "(machine: $machine)"
-  python3 "$root/bench/make_records.py" "$refresh_records" 3 >"$work/refresh.txt"
-  no_truncating=()
-  [ "${ORBELM_BENCH_NO_TRUNCATING:-0}" = 1 ] && no_truncating=(--no-truncating)
+  python3 "$root/bench/make_records.py" "$refresh_records" 3 >"$work/refresh-a.txt"
+  python3 "$root/bench/change_records.py" 10 180 <"$work/refresh-a.txt" >"$work/refresh-b.txt"
+  python3 "$root/bench/change_records.py" 1 90 <"$work/refresh-b.txt" >"$work/refresh-c.txt"
+  truncating=()
+  [ "${ORBELM_BENCH_TRUNCATING:-0}" = 1 ] && truncating=(--truncating)
   python3 "$root/bench/refresh.py" "$build/bench/orbelm_measure" "$build/orbelm" \
-    "$build/bench/orbelm_floor" "$work/refresh.txt" "$work" "$repeats" "${no_truncating[@]}"
+    "$build/bench/orbelm_floor" "$work/refresh-a.txt" "$work/refresh-b.txt" \
+    "$work/refresh-c.txt" "$work" "$repeats" "${truncating[@]}"
+  rm -f "$work/refresh-a.txt" "$work/refresh-b.txt" "$work/refresh-c.txt"
 fi
 
 if wants select; then

@@ -37,7 +37,7 @@ def timed_run(measure, arguments, folder, console_path):
     if status != 0:
         sys.exit(f"selection_run: {arguments[0]} failed with status {status}")
     with open(result_path) as result:
-        wall, user, system, _ = result.read().split()
+        wall, user, system = result.read().split()[:3]
     return float(wall), float(user) + float(system)
 
 

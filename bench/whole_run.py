@@ -42,7 +42,7 @@ def timed_run(measure, program, input_path, folder, console_path):
     if status != 0:
         sys.exit(f"whole_run: {program} failed with status {status}")
     with open(result_path) as result:
-        wall, user, system, rss = result.read().split()
+        wall, user, system, rss = result.read().split()[:4]
     return float(wall), float(user), float(system), int(rss)
 
 
