@@ -242,16 +242,31 @@ WriteStatus compare_start(int descriptor, const char* text, std::size_t size,
              : WriteStatus::Changed;
 }
 
+// An element file's path and its line as it lies on disk.
+struct OnDisk {
+  char path[PATH_CAPACITY];
+  char text[TEXT_CAPACITY];
+  const char* file;    // null when the path is too long
+  std::size_t length;  // 0 when the line does not fit
+};
+
+void place(const OutputFolder& folder, const char* name, const char* data,
+           std::size_t size, OnDisk& out) {
+  out.file = element_path(folder, name, out.path);
+  out.length = as_text(data, size, out.text);
+}
+
 }  // namespace
 
 // The line is written in binary mode as text mode would write it, so that
 // the file can be compared byte for byte first.
 WriteStatus write_text_file(OutputFolder& folder, const char* name,
                             const char* data, std::size_t size) {
-  char path[PATH_CAPACITY];
-  char text[TEXT_CAPACITY];
-  const char* file = element_path(folder, name, path);
-  const std::size_t length = as_text(data, size, text);
+  OnDisk line;
+  place(folder, name, data, size, line);
+  const char* file = line.file;
+  const char* text = line.text;
+  const std::size_t length = line.length;
   if (file == nullptr || length == 0) return WriteStatus::NotOpened;
   constexpr int FLAGS = _O_RDWR | _O_BINARY | _O_NOINHERIT;
   WriteStatus status = WriteStatus::Changed;
@@ -287,17 +302,16 @@ WriteStatus write_text_file(OutputFolder& folder, const char* name,
 
 WriteStatus check_text_file(OutputFolder& folder, const char* name,
                             const char* data, std::size_t size) {
-  char path[PATH_CAPACITY];
-  char text[TEXT_CAPACITY];
-  const char* file = element_path(folder, name, path);
-  const std::size_t length = as_text(data, size, text);
   if (folder.missing) return WriteStatus::Created;
-  if (file == nullptr || length == 0) return WriteStatus::Changed;
-  const int descriptor = _open(file, _O_RDONLY | _O_BINARY | _O_NOINHERIT);
+  OnDisk line;
+  place(folder, name, data, size, line);
+  if (line.file == nullptr || line.length == 0) return WriteStatus::Changed;
+  const int descriptor = _open(line.file, _O_RDONLY | _O_BINARY | _O_NOINHERIT);
   if (descriptor < 0)
     return errno == ENOENT ? WriteStatus::Created : WriteStatus::Changed;
   bool longer = false;
-  const WriteStatus status = compare_start(descriptor, text, length, longer);
+  const WriteStatus status =
+      compare_start(descriptor, line.text, line.length, longer);
   _close(descriptor);
   return status;
 }
