@@ -27,8 +27,12 @@ bool write_stdout(std::string_view text) {
   return std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
 }
 
+bool console_written() {
+  return std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
+}
+
 bool flush_stdout() {
-  if (std::fflush(stdout) == 0 && std::ferror(stdout) == 0) return true;
+  if (console_written()) return true;
   std::fprintf(stderr, "orbelm: cannot write to standard output: %s\n",
                std::strerror(errno));
   return false;

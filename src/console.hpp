@@ -22,6 +22,10 @@ void set_up_console();
 // Writes `text` to standard output; false when it could not be written.
 bool write_stdout(std::string_view text);
 
+// Flushes standard output; whether all of its output so far was written.
+// Says nothing (flush_stdout reports the failure at the end).
+bool console_written();
+
 // Flushes standard output; false, after the message "orbelm: cannot write
 // to standard output: REASON" on standard error, when any of its output
 // could not be written.

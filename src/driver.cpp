@@ -352,8 +352,9 @@ int convert_inputs(std::span<const std::string> names,
     platform::close_input(input);
     if (step == Step::Stop) return end_run(state, EXIT_FAILURE_STATUS);
   }
-  // Only a run that read every input to its end knows what is stale.
-  if (setup.files.prune &&
+  // Only a run that read every input to its end, and whose names all
+  // reached standard output, knows what is stale.
+  if (setup.files.prune && console_written() &&
       !remove_stale_files(setup.files, progress.facts.files, progress))
     state.any_failure = true;
   if (const int interruption = platform::interruption(); interruption != 0)
