@@ -127,4 +127,17 @@ expected_files=$(ls "$scratch/made-up-windows" | wc -l)
 [ "$report" = "orbelm: dry run, nothing written: 0 element files would be created, 0 changed, $expected_files left unchanged" ] ||
   { echo "windows: the dry run does not find the files unchanged" >&2; exit 1; }
 
+step "a second Windows run into a folder waits for the first (a named mutex)"
+mkdir "$scratch/locked"
+# The first run holds the folder while it waits for its standard input.
+(cd "$scratch/locked" && sleep 8 | wine "$windows_program" - >/dev/null 2>&1) &
+first=$!
+sleep 4
+waited=$(cd "$scratch/locked" &&
+  wine "$windows_program" "$root/examples/sample.txt" 2>&1 >/dev/null | tr -d '\r')
+wait "$first"
+echo "$waited"
+[ "$waited" = "orbelm: waiting for another run of orbelm in the current folder" ] ||
+  { echo "windows: the second run did not wait for the first" >&2; exit 1; }
+
 step "passed"

@@ -126,12 +126,14 @@ class Run:
     """What one run cost: seconds with its sync, the sync alone, the CPU
     seconds of the program, bytes written to the device (None when not
     measured), bytes the program dirtied (None when not measured), the
-    names it printed and what it wrote on standard error."""
+    names it printed, what it wrote on standard error and its peak resident
+    memory in KiB (None for the script's own unlinks)."""
 
-    def __init__(self, total, sync, cpu, disk, dirtied, names, message):
+    def __init__(self, total, sync, cpu, disk, dirtied, names, message,
+                 rss=None):
         self.total, self.sync, self.cpu = total, sync, cpu
         self.disk, self.dirtied = disk, dirtied
-        self.names, self.message = names, message
+        self.names, self.message, self.rss = names, message, rss
 
 
 def synced_run(measure, command, folder, result_path, stat_path):
@@ -157,7 +159,7 @@ def synced_run(measure, command, folder, result_path, stat_path):
     dirtied = int(fields[4]) if len(fields) > 4 and int(fields[4]) >= 0 else None
     return Run(end - start, end - sync_start, float(fields[1]) + float(fields[2]),
                None if before is None else (after - before) * 512, dirtied,
-               names.count(b"\n"), message)
+               names.count(b"\n"), message, int(fields[3]))
 
 
 def read_quietly(path):
@@ -262,7 +264,8 @@ def print_run(repeat, name, key, run, records):
     print(f"  repeat {repeat + 1} {name:10} {LABELS[key]:12} {run.total:8.2f} s"
           f" (sync {run.sync:6.2f} s, CPU {run.cpu:6.2f} s)"
           f"  disk {megabytes(run.disk)} MB  dirtied {megabytes(run.dirtied)} MB"
-          f"{names}", flush=True)
+          f"{'' if run.rss is None else f'  peak {run.rss} KiB'}{names}",
+          flush=True)
     if run.message:
         print(f"      standard error: {run.message}", flush=True)
 

@@ -86,12 +86,14 @@ TEST_F(Refresh, PruneRemovesOnlyStaleElementFilesAfterACompleteRun) {
   ASSERT_EQ(files(), everything);
 
   // Stopped by an input that cannot be opened, by a console that cannot be
-  // written.
+  // written (Wine reports a full /dev/full only at a later flush).
   EXPECT_EQ(run("--prune in.txt missing.txt").status, 1);
   const std::string full = "cd '" + work_.string() + "' && " +
                            testing::program() +
                            " --prune in.txt >/dev/full 2>/dev/null";
-  EXPECT_NE(std::system(full.c_str()), 0);
+  if (!testing::windows_program()) {
+    EXPECT_NE(std::system(full.c_str()), 0);
+  }
   Names with_new = everything;
   with_new.insert(with_new.begin(), {"0099P.elm", "K05A00A.elm"});
   std::sort(with_new.begin(), with_new.end());
