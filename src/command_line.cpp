@@ -122,7 +122,8 @@ struct NamedOption {
 NamedOption named_option(std::string_view word) {
   if (word.starts_with("--")) {
     const std::size_t equals = word.find('=');
-    return {std::string(word.substr(0, equals)), equals != word.npos};
+    return {std::string(word.substr(0, equals)),
+            equals != std::string_view::npos};
   }
   return {std::string(word.substr(0, 2)), word.size() > 2};
 }
