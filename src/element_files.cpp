@@ -16,12 +16,12 @@ void append_folder(Diagnostic& message, const ElementFiles& files) {
   }
 }
 
-void report_folder_failure(const ElementFiles& files, std::string_view what,
-                           int error) {
+// "orbelm: cannot list output folder DIR: REASON" (or "the current
+// folder").
+void report_list_failure(const ElementFiles& files, int error) {
   Diagnostic message;
-  message.append("orbelm: cannot ");
-  message.append(what);
-  message.append(" output ");
+  message.append(files.folder_name.empty() ? "orbelm: cannot list "
+                                           : "orbelm: cannot list output ");
   append_folder(message, files);
   message.append(": ");
   message.append(std::strerror(error));
@@ -81,7 +81,7 @@ bool claim_element_folder(ElementFiles& files) {
   if (!files.prune) return true;
   files.listed.fold_case = platform::FILE_NAMES_FOLD_CASE;
   if (!platform::list_element_files(files.folder, list_file, &files.listed)) {
-    report_folder_failure(files, "list", errno);
+    report_list_failure(files, errno);
     return false;
   }
   index_folder_files(files.listed);
