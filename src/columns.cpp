@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdint>
 #include <limits>
 #include <system_error>
 
@@ -46,6 +47,47 @@ std::size_t scan_unsigned_number(std::string_view text, std::size_t at) {
 // from_chars reports a result outside the double range instead of giving
 // it; strtod gives infinity for an overflow and 0 (or the nearest
 // subnormal) for an underflow. The exponent's sign tells the two apart.
+// Powers of ten that a double holds exactly.
+constexpr double EXACT_POW10[] = {
+    1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+    1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// The plain decimal (digits with an optional point, no exponent) at
+// `at`, read in one pass, when its digits, taken as an integer m, are below
+// 2^53: m and 10^k for its k fraction digits (k <= 22) are then exact
+// doubles, so the one division m / 10^k is correctly rounded, as strtod
+// rounds. Every field of a record is such a number. None for anything
+// else (no digit, an exponent letter, too many digits), which the general
+// path reads. Example: "123.4567 " is 1234567 / 10^4; "1.5e3" is none.
+std::optional<double> plain_decimal(std::string_view text, std::size_t at) {
+  constexpr std::uint64_t EXACT_LIMIT = std::uint64_t{1} << 53;
+  constexpr int MAX_DIGITS = 19;  // 10^19 fits in 64 bits
+  std::uint64_t value = 0;
+  int digits = 0;
+  int fraction_digits = 0;
+  bool point = false;
+  for (; at < text.size(); ++at) {
+    const char c = text[at];
+    if (c == '.' && !point) {
+      point = true;
+    } else if (is_decimal_digit(c) && digits < MAX_DIGITS) {
+      value = value * 10 + static_cast<std::uint64_t>(c - '0');
+      ++digits;
+      fraction_digits += point ? 1 : 0;
+    } else {
+      break;
+    }
+  }
+  const bool exponent =
+      at < text.size() && (text[at] == 'e' || text[at] == 'E' ||
+                           text[at] == 'd' || text[at] == 'D');
+  const bool more_digits = at < text.size() && is_decimal_digit(text[at]);
+  if (digits == 0 || exponent || more_digits || value >= EXACT_LIMIT ||
+      fraction_digits > 22)
+    return std::nullopt;
+  return static_cast<double>(value) / EXACT_POW10[fraction_digits];
+}
+
 double out_of_range_value(std::string_view number) {
   const std::size_t letter = number.find_first_of("eE");
   const bool tiny = letter != std::string_view::npos &&
@@ -89,6 +131,8 @@ std::optional<double> read_number(std::string_view field) {
     negative = field[at] == '-';
     ++at;
   }
+  if (const std::optional<double> plain = plain_decimal(field, at))
+    return negative ? -*plain : *plain;
   const std::size_t end = scan_unsigned_number(field, at);
   if (end == at) return std::nullopt;
 

@@ -135,8 +135,12 @@ enum class Step { Continue, Stop };
 }
 
 Step finish_record(const ConvertedLine& converted, RunState& state) {
-  const std::string_view name{converted.file_name, converted.file_name_size};
-  if (!write_stdout(name) || !write_stdout("\n"))
+  // The name and its newline in one write: the C library's stream locks
+  // and checks on every call.
+  char name_line[sizeof converted.file_name + 1];
+  std::memcpy(name_line, converted.file_name, converted.file_name_size);
+  name_line[converted.file_name_size] = '\n';
+  if (!write_stdout({name_line, converted.file_name_size + 1}))
     return Step::Stop;  // finish() reports it
   switch (put_element_file(state.setup.files, converted,
                            state.progress.facts.files)) {
