@@ -61,29 +61,27 @@ constexpr double EXACT_POW10[] = {
 // path reads. Example: "123.4567 " is 1234567 / 10^4; "1.5e3" is none.
 std::optional<double> plain_decimal(std::string_view text, std::size_t at) {
   constexpr std::uint64_t EXACT_LIMIT = std::uint64_t{1} << 53;
-  constexpr int MAX_DIGITS = 19;  // 10^19 fits in 64 bits
+  constexpr std::size_t MAX_DIGITS = 19;  // 10^19 fits in 64 bits
+  const std::size_t size = std::min(text.size(), at + MAX_DIGITS + 1);
   std::uint64_t value = 0;
-  int digits = 0;
-  int fraction_digits = 0;
-  bool point = false;
-  for (; at < text.size(); ++at) {
-    const char c = text[at];
-    if (c == '.' && !point) {
-      point = true;
-    } else if (is_decimal_digit(c) && digits < MAX_DIGITS) {
-      value = value * 10 + static_cast<std::uint64_t>(c - '0');
-      ++digits;
-      fraction_digits += point ? 1 : 0;
-    } else {
-      break;
-    }
+  const std::size_t first = at;
+  for (; at < size && is_decimal_digit(text[at]); ++at)
+    value = value * 10 + static_cast<std::uint64_t>(text[at] - '0');
+  std::size_t digits = at - first;
+  std::size_t fraction_digits = 0;
+  if (at < size && text[at] == '.') {
+    const std::size_t fraction = ++at;
+    for (; at < size && is_decimal_digit(text[at]); ++at)
+      value = value * 10 + static_cast<std::uint64_t>(text[at] - '0');
+    fraction_digits = at - fraction;
+    digits += fraction_digits;
   }
-  const bool exponent =
-      at < text.size() && (text[at] == 'e' || text[at] == 'E' ||
-                           text[at] == 'd' || text[at] == 'D');
-  const bool more_digits = at < text.size() && is_decimal_digit(text[at]);
-  if (digits == 0 || exponent || more_digits || value >= EXACT_LIMIT ||
-      fraction_digits > 22)
+  // What follows must end the number: not a digit cut off by `size`, not
+  // an exponent.
+  const char next = at < text.size() ? text[at] : ' ';
+  if (digits == 0 || digits > MAX_DIGITS || value >= EXACT_LIMIT ||
+      is_decimal_digit(next) || next == '.' || next == 'e' || next == 'E' ||
+      next == 'd' || next == 'D')
     return std::nullopt;
   return static_cast<double>(value) / EXACT_POW10[fraction_digits];
 }

@@ -62,8 +62,8 @@ std::string_view designation_token(std::string_view line, int column) {
 std::string_view designation_problem(std::string_view designation) {
   if (designation.size() > MAX_DESIGNATION)
     return "is longer than 11 characters";
-  if (designation.find_first_of(std::string_view("/\\\0", 3)) !=
-      std::string_view::npos)
+  if (std::any_of(designation.begin(), designation.end(),
+                  [](char c) { return c == '/' || c == '\\' || c == '\0'; }))
     return "holds \"/\" or \"\\\", which would name a path";
   return platform::file_name_problem(designation);
 }
