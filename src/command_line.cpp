@@ -57,6 +57,7 @@ struct Values {
   std::string output_dir;
   std::string max_magnitude;
   std::string designations_file;
+  std::string jobs;
 };
 
 void define_options(CLI::App& app, CommandLine& line, Values& values) {
@@ -93,6 +94,12 @@ void define_options(CLI::App& app, CommandLine& line, Values& values) {
                "write and remove nothing; tell how many files\n"
                "would be created, changed, left unchanged and\n"
                "(with --prune) removed, naming those");
+  app.add_option("-j,--jobs", values.jobs,
+                 "work on the element files with N threads: the\n"
+                 "run's own, which writes every file in input\n"
+                 "order, and N-1 that read existing files ahead\n"
+                 "of it (default 16; 1: one thread)")
+      ->type_name("N");
   app.footer(EXIT_STATUS);
 }
 
@@ -102,6 +109,19 @@ void take_values(const CLI::App& app, Values& values, CommandLine& line) {
     line.output_dir = std::move(values.output_dir);
   if (app.count("--designations") > 0)
     line.designations_file = std::move(values.designations_file);
+  if (app.count("--jobs") > 0) {
+    unsigned jobs = 0;
+    const std::string& text = values.jobs;
+    const auto [end, error] =
+        std::from_chars(text.data(), text.data() + text.size(), jobs);
+    if (error != std::errc() || end != text.data() + text.size() || jobs < 1 ||
+        jobs > MAX_JOBS) {
+      line.action = CommandLine::Action::UsageError;
+      line.message = "invalid argument '" + text + "' for '--jobs'";
+      return;
+    }
+    line.jobs = jobs;
+  }
   if (app.count("--max-magnitude") == 0) return;
   line.max_magnitude = parse_limit(values.max_magnitude);
   if (!line.max_magnitude) {

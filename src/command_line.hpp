@@ -26,6 +26,12 @@ inline constexpr std::string_view USAGE_LINE =
 inline constexpr std::string_view TRY_HELP_LINE =
     "Try 'orbelm --help' for more information.\n";
 
+// The --jobs of a run that gives none: the run's own thread and 15
+// look-ahead workers. Their looks mostly wait on the disk, so more workers
+// than cores pay.
+inline constexpr unsigned DEFAULT_JOBS = 16;
+inline constexpr unsigned MAX_JOBS = 256;
+
 struct CommandLine {
   enum class Action {
     Run,         // convert `inputs` (none given: ask for one at the prompt)
@@ -44,8 +50,9 @@ struct CommandLine {
   bool minor_planets = false;  // --minor-planets
   bool comets = false;         // --comets
   std::optional<std::string> designations_file;
-  bool prune = false;    // --prune
-  bool dry_run = false;  // --dry-run
+  bool prune = false;            // --prune
+  bool dry_run = false;          // --dry-run
+  unsigned jobs = DEFAULT_JOBS;  // -j, --jobs: threads on element files
 };
 
 // The command line of `argc` arguments (argv[0] is the program's name).
@@ -57,7 +64,9 @@ struct CommandLine {
 // that GNU tools give: "unrecognized option '--bogus'", "invalid option --
 // 'x'", "option '--output-dir' requires an argument", "option requires an
 // argument -- 'o'", "option '--output-dir' given more than once",
-// "invalid argument 'abc' for '--max-magnitude'".
+// "invalid argument 'abc' for '--max-magnitude'", and "invalid argument
+// '0' for '--jobs'" for a --jobs value that is not a whole number from 1
+// to 256.
 // Example: {"orbelm", "-o", "out", "a.txt", "--", "-b"} gives Run with
 // inputs {"a.txt", "-b"} and output_dir "out".
 CommandLine parse_command_line(int argc, const char* const* argv);

@@ -13,6 +13,7 @@
 #include "element_files.hpp"
 #include "input.hpp"
 #include "lines.hpp"
+#include "look_ahead.hpp"
 #include "platform.hpp"
 #include "selection.hpp"
 
@@ -45,10 +46,12 @@ bool prompt_for_input_name(std::string& name) {
 struct RunSetup {
   Selection selection;
   ElementFiles files;
+  unsigned jobs = DEFAULT_JOBS;
 };
 
 struct RunState {
   RunSetup& setup;
+  LookAheadWindow& window;
   std::string_view input_name{};  // as diagnostics name it
   std::size_t line_number = 1;    // in the current input
   bool any_failure = false;
@@ -134,16 +137,21 @@ enum class Step { Continue, Stop };
   platform::end_by_interruption(interruption);
 }
 
-Step finish_record(const ConvertedLine& converted, RunState& state) {
+// Prints the name of the record's element file, then writes the file with
+// what `look` found of it; `status` tells how that went.
+Step finish_record(const ConvertedLine& converted, platform::FileLook& look,
+                   RunState& state, platform::WriteStatus& status) {
   // The name and its newline in one write: the C library's stream locks
   // and checks on every call.
   char name_line[sizeof converted.file_name + 1];
   std::memcpy(name_line, converted.file_name, converted.file_name_size);
   name_line[converted.file_name_size] = '\n';
+  status = platform::WriteStatus::NotOpened;
   if (!write_stdout({name_line, converted.file_name_size + 1}))
     return Step::Stop;  // finish() reports it
-  switch (put_element_file(state.setup.files, converted,
-                           state.progress.facts.files)) {
+  status = put_element_file(state.setup.files, converted, look,
+                            state.progress.facts.files);
+  switch (status) {
     case platform::WriteStatus::Created:
     case platform::WriteStatus::Changed:
     case platform::WriteStatus::Unchanged:
@@ -158,19 +166,52 @@ Step finish_record(const ConvertedLine& converted, RunState& state) {
   return Step::Stop;
 }
 
-Step process_piece(const LinePiece& piece, ConvertedLine& converted,
-                   RunState& state) {
+// Finishes the oldest record of the look-ahead window.
+Step commit_oldest(RunState& state) {
+  PendingRecord& record = oldest_record(state.window);
+  platform::WriteStatus status{};
+  const Step step = finish_record(record.converted, record.look, state, status);
+  retire_oldest(state.window, status);
+  return step;
+}
+
+// Finishes the records of the window, all of them or with `only_ready`
+// those whose look is done, in order; stops early at an interruption.
+Step commit_window(RunState& state, bool only_ready) {
+  LookAheadWindow& window = state.window;
+  while (!window_empty(window) && (!only_ready || oldest_ready(window))) {
+    if (commit_oldest(state) == Step::Stop) return Step::Stop;
+    if (platform::interruption() != 0) return Step::Stop;
+  }
+  return Step::Continue;
+}
+
+Step process_piece(const LinePiece& piece, RunState& state) {
+  LookAheadWindow& window = state.window;
+  const bool ahead = window_used(window);
+  if (ahead && window_full(window) && commit_oldest(state) == Step::Stop)
+    return Step::Stop;
+  ConvertedLine own;
+  ConvertedLine& converted = ahead ? next_record(window) : own;
   switch (convert_line(piece.text, converted, state.setup.selection)) {
     case LineOutcome::Skipped:
       return Step::Continue;
     case LineOutcome::Rejected:
+      // After the records before it, as a run without the window says it.
+      if (commit_window(state, false) == Step::Stop) return Step::Stop;
       report_rejected(state, converted.designation);
       state.any_failure = true;
       return Step::Continue;
     case LineOutcome::Converted:
-      return finish_record(converted, state);
+      break;
   }
-  return Step::Continue;
+  if (ahead) {
+    publish_record(window);
+    return Step::Continue;
+  }
+  platform::FileLook none;
+  platform::WriteStatus status{};
+  return finish_record(converted, none, state, status);
 }
 
 long read_platform_input(void* file, char* buffer, std::size_t size) {
@@ -179,29 +220,47 @@ long read_platform_input(void* file, char* buffer, std::size_t size) {
 }
 
 // The line loop over an open input, plain or compressed. An interruption
-// ends the process after the record in progress.
+// ends the process after the record in progress. The records of the
+// look-ahead window are finished before each read that may wait (a pipe,
+// a terminal), so that no name waits for the input, and at the end.
 Step convert_input(platform::InputFile input, RunState& state) {
   LineReader reader;
   InputStream stream;
-  ConvertedLine converted;
   open_stream(stream, read_platform_input, &input);
   state.line_number = 1;
-  const FeedEnd end = feed_pieces(
+  bool window_stopped = false;
+  FeedEnd end = feed_pieces(
       reader,
-      [&stream, &state](char* buffer, std::size_t size) {
+      [&stream, &state, &input, &window_stopped](char* buffer,
+                                                 std::size_t size) {
+        if (!input.regular && commit_window(state, false) == Step::Stop) {
+          window_stopped = true;
+          return -1L;
+        }
         const long count = read_stream(stream, buffer, size);
         state.progress.facts.bytes_read = stream.raw_read;
         tick_progress(state.progress);
         return count;
       },
-      [&converted, &state](const LinePiece& piece) {
-        if (process_piece(piece, converted, state) == Step::Stop) return false;
+      [&state](const LinePiece& piece) {
+        if (process_piece(piece, state) == Step::Stop) return false;
         if (piece.ends_line) ++state.line_number;
         return platform::interruption() == 0;
       });
+  if (end == FeedEnd::Finished && commit_window(state, false) == Step::Stop)
+    end = FeedEnd::Stopped;
   if (const int interruption = platform::interruption(); interruption != 0)
     end_interrupted(interruption, state);
-  if (end == FeedEnd::ReadFailed) report_input_failure(stream, state);
+  if (window_stopped) end = FeedEnd::Stopped;
+  if (end == FeedEnd::ReadFailed) {
+    // The whole lines before the damage are finished first.
+    if (commit_window(state, false) == Step::Stop) {
+      if (const int interruption = platform::interruption(); interruption != 0)
+        end_interrupted(interruption, state);
+    } else {
+      report_input_failure(stream, state);
+    }
+  }
   close_stream(stream);
   return end == FeedEnd::Finished ? Step::Continue : Step::Stop;
 }
@@ -273,6 +332,7 @@ bool set_up_run(const CommandLine& command, RunSetup& setup) {
   if (command.designations_file &&
       !read_designation_list(*command.designations_file, selection))
     return false;
+  setup.jobs = command.jobs;
   setup.files.dry_run = command.dry_run;
   setup.files.prune = command.prune;
   return open_element_folder(command.output_dir, setup.files);
@@ -301,6 +361,7 @@ void report_not_found(const DesignationList& list) {
 // run's report, the final status line, the listed designations not found
 // (only when every input was read to its end). Returns the exit status.
 int end_run(RunState& state, int status) {
+  stop_look_ahead(state.window);
   RunSetup& setup = state.setup;
   if (setup.files.dry_run) {
     clear_progress(state.progress);
@@ -325,7 +386,9 @@ int end_run(RunState& state, int status) {
 // every selected record of every input was converted, 1 otherwise.
 int convert_inputs(std::span<const std::string> names,
                    bool dash_reads_standard_input, RunSetup& setup) {
-  RunState state{setup};
+  LookAheadWindow window;
+  start_look_ahead(window, setup.files.folder, setup.files.dry_run, setup.jobs);
+  RunState state{setup, window};
   Progress& progress = state.progress;
   progress.enabled =
       platform::stderr_is_terminal() && !platform::stdout_is_terminal();

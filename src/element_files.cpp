@@ -90,11 +90,11 @@ bool claim_element_folder(ElementFiles& files) {
 
 platform::WriteStatus put_element_file(ElementFiles& files,
                                        const ConvertedLine& converted,
+                                       platform::FileLook& look,
                                        ElementFileCounts& counts) {
-  const platform::WriteStatus status =
-      (files.dry_run ? platform::check_text_file : platform::write_text_file)(
-          files.folder, converted.file_name, converted.element_line,
-          converted.element_line_size);
+  const platform::WriteStatus status = platform::write_looked_at_file(
+      files.folder, converted.file_name, converted.element_line,
+      converted.element_line_size, files.dry_run, look);
   switch (status) {
     case platform::WriteStatus::Created:
       ++counts.created;

@@ -39,9 +39,12 @@ bool open_element_folder(const std::optional<std::string>& output_dir,
 bool claim_element_folder(ElementFiles& files);
 
 // Writes the element file of `converted` (a dry run only compares it),
-// counts how it came about in `counts` and, with prune, notes it kept.
+// using what `look` found of it ahead (see platform::write_looked_at_file;
+// a look that found None: the file as it is now), counts how it came
+// about in `counts` and, with prune, notes it kept.
 platform::WriteStatus put_element_file(ElementFiles& files,
                                        const ConvertedLine& converted,
+                                       platform::FileLook& look,
                                        ElementFileCounts& counts);
 
 // Removes the stale files (a dry run names them instead: "orbelm: would

@@ -131,6 +131,64 @@ WriteStatus write_text_file(OutputFolder& folder, const char* name,
 WriteStatus check_text_file(OutputFolder& folder, const char* name,
                             const char* data, std::size_t size);
 
+// What a look at an element file ahead of its record's turn found. A
+// look only opens and reads: it never creates, writes or removes.
+struct FileLook {
+  enum class Found : std::uint8_t {
+    None,       // not looked at
+    Missing,    // no file of that name
+    Same,       // a regular file holding exactly the line (closed again)
+    Different,  // a regular file holding something else
+    Other       // for the write itself to find out: a symbolic link, not a
+                // regular file, a file with several names, no access
+  };
+  Found found = Found::None;
+  bool longer = true;   // Different: the file holds more than the line
+  int descriptor = -1;  // Different, unless `for_writing` was false: the
+                        // file, open for reading and writing
+};
+
+// Whether looks ahead find anything: POSIX yes; Windows no (a look there
+// gives None and the write does all).
+extern const bool LOOKS_AHEAD;
+
+// Keeps the interruptions (SIGINT, SIGTERM, SIGHUP) from the calling
+// thread while `hold`, and from the threads it starts meanwhile, so that
+// they reach the run's own thread, whose wait for input they must break.
+// Does nothing on Windows, whose console handler has a thread of its own.
+void hold_interruptions(bool hold);
+
+// Lowers the calling thread's scheduling priority as far as it goes
+// (Linux: nice 19 for this thread alone), so that threads which only
+// prepare work never take a core from the thread whose work is in order.
+// Does nothing where threads have no priority of their own.
+void yield_priority();
+
+// Looks at the element file `name` in `folder` against the line `data`
+// (`size` bytes) as write_text_file would read it, without changing
+// anything; safe to call from several threads at once on one folder.
+// Given: `for_writing`, whether a Different file is kept open for the
+// write (a dry run asks not); `no_access_time`, the caller's own copy of
+// OutputFolder::no_access_time, cleared when the process may not ask.
+// Returned: `look`.
+// Notes: a symbolic link is not followed and a file with several names is
+// Other, so that a file found Same or Different can be changed by no
+// other name than its own.
+void look_at_text_file(const OutputFolder& folder, const char* name,
+                       const char* data, std::size_t size, bool for_writing,
+                       bool& no_access_time, FileLook& look);
+
+// write_text_file, or with `dry_run` check_text_file, using `look`: what
+// it gives is what those give, provided that nothing wrote the file since
+// the look. Same gives Unchanged without a system call, Different writes
+// through the open file. `look` is used up.
+WriteStatus write_looked_at_file(OutputFolder& folder, const char* name,
+                                 const char* data, std::size_t size,
+                                 bool dry_run, FileLook& look);
+
+// Closes what `look` holds open, for a look that will not be used.
+void forget_look(FileLook& look);
+
 // Whether file names compare without regard to letter case (Windows).
 inline constexpr bool FILE_NAMES_FOLD_CASE =
 #ifdef _WIN32

@@ -4,8 +4,10 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -302,6 +304,92 @@ WriteStatus check_text_file(OutputFolder& folder, const char* name,
   const WriteStatus status = compare_start(descriptor, data, size, longer);
   ::close(descriptor);
   return status;
+}
+
+const bool LOOKS_AHEAD = true;
+
+void hold_interruptions(bool hold) {
+  sigset_t signals{};
+  sigemptyset(&signals);
+  for (const int number : {SIGINT, SIGTERM, SIGHUP})
+    sigaddset(&signals, number);
+  ::pthread_sigmask(hold ? SIG_BLOCK : SIG_UNBLOCK, &signals, nullptr);
+}
+
+// On Linux, setpriority with PRIO_PROCESS and 0 sets the calling thread's
+// nice value alone; a process may always lower its own priority.
+void yield_priority() {
+#ifdef __linux__
+  ::setpriority(PRIO_PROCESS, 0, 19);
+#endif
+}
+
+void look_at_text_file(const OutputFolder& folder, const char* name,
+                       const char* data, std::size_t size, bool for_writing,
+                       bool& no_access_time, FileLook& look) {
+  const int flags =
+      (for_writing ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW;
+  int descriptor = -1;
+  if (no_access_time) {
+    descriptor = ::openat(folder_at(folder), name, flags | O_NOATIME);
+    if (descriptor < 0 && errno == EPERM) no_access_time = false;
+  }
+  if (!no_access_time) descriptor = ::openat(folder_at(folder), name, flags);
+  look = FileLook{};
+  if (descriptor < 0) {
+    look.found =
+        errno == ENOENT ? FileLook::Found::Missing : FileLook::Found::Other;
+    return;
+  }
+  struct stat info {};
+  if (::fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode) ||
+      info.st_nlink != 1) {
+    ::close(descriptor);
+    look.found = FileLook::Found::Other;
+    return;
+  }
+  if (compare_start(descriptor, data, size, look.longer) ==
+      WriteStatus::Unchanged) {
+    ::close(descriptor);
+    look.found = FileLook::Found::Same;
+    return;
+  }
+  look.found = FileLook::Found::Different;
+  if (for_writing) {
+    look.descriptor = descriptor;
+  } else {
+    ::close(descriptor);
+  }
+}
+
+WriteStatus write_looked_at_file(OutputFolder& folder, const char* name,
+                                 const char* data, std::size_t size,
+                                 bool dry_run, FileLook& look) {
+  const FileLook taken = look;
+  look = FileLook{};
+  switch (taken.found) {
+    case FileLook::Found::Same:
+      folder.expect_new = false;
+      return WriteStatus::Unchanged;
+    case FileLook::Found::Different:
+      folder.expect_new = false;
+      if (dry_run) return WriteStatus::Changed;
+      return finish_write(folder, name, taken.descriptor, data, size,
+                          taken.longer, WriteStatus::Changed);
+    case FileLook::Found::Missing:
+      if (dry_run) return WriteStatus::Created;
+      break;
+    case FileLook::Found::None:
+    case FileLook::Found::Other:
+      break;
+  }
+  return (dry_run ? check_text_file : write_text_file)(folder, name, data,
+                                                       size);
+}
+
+void forget_look(FileLook& look) {
+  if (look.descriptor >= 0) ::close(look.descriptor);
+  look = FileLook{};
 }
 
 std::string_view file_name_problem(std::string_view /*name*/) { return {}; }

@@ -318,6 +318,32 @@ WriteStatus check_text_file(OutputFolder& folder, const char* name,
   return status;
 }
 
+// Windows has no O_NOFOLLOW, and its C library reports one link for every
+// file: a look could not tell that a file has a single name, so the write
+// does all, as in a run without looks.
+const bool LOOKS_AHEAD = false;
+
+void look_at_text_file(const OutputFolder& /*folder*/, const char* /*name*/,
+                       const char* /*data*/, std::size_t /*size*/,
+                       bool /*for_writing*/, bool& /*no_access_time*/,
+                       FileLook& look) {
+  look = FileLook{};
+}
+
+WriteStatus write_looked_at_file(OutputFolder& folder, const char* name,
+                                 const char* data, std::size_t size,
+                                 bool dry_run, FileLook& look) {
+  look = FileLook{};
+  return (dry_run ? check_text_file : write_text_file)(folder, name, data,
+                                                       size);
+}
+
+void forget_look(FileLook& look) { look = FileLook{}; }
+
+// No thread looks ahead on Windows (LOOKS_AHEAD).
+void yield_priority() {}
+void hold_interruptions(bool /*hold*/) {}
+
 namespace {
 
 // Windows reads these names as devices whatever extension follows.

@@ -53,6 +53,9 @@ std::string element_line(int record, int round) {
 
 class Interruption : public testing::ProgramRun {
  protected:
+  // --jobs: none (the default), or a look-ahead window past the input's end.
+  const char* jobs_ = nullptr;
+
   Texts snapshot() const {
     Texts texts(RECORDS + 1);
     for (int record = 1; record <= RECORDS; ++record) {
@@ -87,6 +90,8 @@ class Interruption : public testing::ProgramRun {
                         std::chrono::steady_clock::now() - start)};
   }
 
+  void check_rounds();
+
   // In the child: default signal actions, whatever the test runner set.
   void start_program() const {
     for (const int number : {SIGINT, SIGTERM, SIGHUP})
@@ -98,12 +103,22 @@ class Interruption : public testing::ProgramRun {
     const int err = ::creat((dir_ / "stderr").c_str(), 0666);
     if (::chdir(work_.c_str()) != 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0)
       ::_exit(126);
+    if (jobs_ != nullptr)
+      ::execl(ORBELM_PROGRAM, ORBELM_PROGRAM, "--prune", "--jobs", jobs_,
+              "../in.txt", nullptr);
     ::execl(ORBELM_PROGRAM, ORBELM_PROGRAM, "--prune", "../in.txt", nullptr);
     ::_exit(127);
   }
 };
 
-TEST_F(Interruption, EveryFileHoldsItsOldOrItsNewLine) {
+TEST_F(Interruption, EveryFileHoldsItsOldOrItsNewLine) { check_rounds(); }
+
+TEST_F(Interruption, EveryFileHoldsItsOldOrItsNewLineWithAWindowPastTheEnd) {
+  jobs_ = "256";
+  check_rounds();
+}
+
+void Interruption::check_rounds() {
   // Old files of other lengths, some missing. The first run tells how long
   // a run takes: the signal comes at a random moment within that time, and
   // the window narrows after a signal that came too late (the run had

@@ -5,6 +5,9 @@
 // blocks, whatever the number of records. These are the properties that
 // keep a whole run at the cost of writing what changed.
 //
+// The run is traced with one thread (--jobs 1): look-ahead workers make
+// the same calls for the files they read, from other threads.
+//
 // The test runs the program built with the tests (a command given in
 // ORBELM_TEST_PROGRAM may be another program altogether) and is skipped
 // where strace is missing or cannot trace.
@@ -181,7 +184,7 @@ TEST_F(SystemCalls, OneOpenAndClosePerFileWritesOnlyWhatChanged) {
       work +
       "strace -f -qq -o ../trace.txt -e "
       "trace=openat,fstat,newfstatat,read,write,pwrite64,ftruncate,close '" +
-      ORBELM_PROGRAM "' ../input.txt >../console.txt 2>../stderr.txt";
+      ORBELM_PROGRAM "' --jobs 1 ../input.txt >../console.txt 2>../stderr.txt";
   if (std::system(command.c_str()) != 0) {
     std::ifstream err(dir_ / "stderr.txt");
     std::ostringstream text;

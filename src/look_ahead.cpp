@@ -1,0 +1,185 @@
+#include "look_ahead.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <system_error>
+
+#include "hash.hpp"
+
+namespace orbelm {
+namespace {
+
+// A record's way through the window. FREE: not in it; READY: published,
+// its file not yet looked at; LOOKING: a worker (or the run's thread) is
+// looking; DONE: looked at, or published without a look. Only the thread
+// that moved a record from READY to LOOKING touches it until DONE.
+constexpr int FREE = 0;
+constexpr int READY = 1;
+constexpr int LOOKING = 2;
+constexpr int DONE = 3;
+
+// After this many files in a row were created, the folder is taken for a
+// fresh one: the files ahead are not looked at (a look would only find
+// them missing) until a file is found again.
+constexpr unsigned FRESH_RUN = 8;
+
+// The records waiting for a look that wake a sleeping worker.
+constexpr std::uint64_t WAKE_BACKLOG = 8;
+
+PendingRecord& record_at(LookAheadWindow& window, std::uint64_t index) {
+  return window.records[index % window.capacity];
+}
+
+void look(const LookAheadWindow& window, PendingRecord& record,
+          bool& no_access_time) {
+  const ConvertedLine& line = record.converted;
+  platform::look_at_text_file(window.folder, line.file_name, line.element_line,
+                              line.element_line_size, !window.dry_run,
+                              no_access_time, record.look);
+  record.looked = record.look.found == platform::FileLook::Found::Same ||
+                  record.look.found == platform::FileLook::Found::Different;
+  record.state.store(DONE, std::memory_order_release);
+  record.state.notify_one();
+}
+
+bool claim(PendingRecord& record) {
+  int expected = READY;
+  return record.state.compare_exchange_strong(expected, LOOKING,
+                                              std::memory_order_acquire);
+}
+
+// Waits until a record may be ready for a look, or the window stops.
+void sleep_until_ready(LookAheadWindow& window) {
+  std::unique_lock<std::mutex> lock(window.sleep_mutex);
+  window.sleeping.fetch_add(1);
+  while (!window.stopping.load() &&
+         window.next_claim.load() >= window.ready.load())
+    window.wake.wait(lock);
+  window.sleeping.fetch_sub(1);
+}
+
+void work(LookAheadWindow& window) {
+  platform::yield_priority();
+  bool no_access_time = window.folder.no_access_time;
+  while (!window.stopping.load(std::memory_order_relaxed)) {
+    std::uint64_t index = window.next_claim.load(std::memory_order_relaxed);
+    if (index >= window.ready.load(std::memory_order_acquire)) {
+      sleep_until_ready(window);
+      continue;
+    }
+    if (!window.next_claim.compare_exchange_weak(index, index + 1,
+                                                 std::memory_order_relaxed))
+      continue;
+    PendingRecord& record = record_at(window, index);
+    if (claim(record)) look(window, record, no_access_time);
+  }
+}
+
+}  // namespace
+
+void start_look_ahead(LookAheadWindow& window,
+                      const platform::OutputFolder& folder, bool dry_run,
+                      unsigned jobs) {
+  if (jobs <= 1 || !platform::LOOKS_AHEAD) return;
+  window.capacity = std::max<std::size_t>(64, std::size_t{16} * jobs);
+  window.records = std::make_unique<PendingRecord[]>(window.capacity);
+  const std::size_t table = std::bit_ceil(4 * window.capacity);
+  window.in_window = std::make_unique<std::uint16_t[]>(table);
+  window.in_window_mask = table - 1;
+  window.dry_run = dry_run;
+  window.folder = folder;
+  window.folder.lock_handle = nullptr;  // the copy locks nothing
+  window.no_access_time = folder.no_access_time;
+  window.workers.reserve(jobs - 1);
+  // The workers start with the interruptions held, and keep them so.
+  platform::hold_interruptions(true);
+  // A thread that cannot be started leaves the run with fewer workers.
+  try {
+    for (unsigned i = 1; i < jobs; ++i)
+      window.workers.emplace_back(work, std::ref(window));
+  } catch (const std::system_error&) {
+  }
+  platform::hold_interruptions(false);
+}
+
+void stop_look_ahead(LookAheadWindow& window) {
+  if (!window_used(window)) return;
+  {
+    const std::lock_guard<std::mutex> lock(window.sleep_mutex);
+    window.stopping.store(true);
+  }
+  window.wake.notify_all();
+  for (std::thread& worker : window.workers) worker.join();
+  window.workers.clear();
+  for (std::size_t i = 0; i < window.capacity; ++i)
+    platform::forget_look(window.records[i].look);
+}
+
+ConvertedLine& next_record(LookAheadWindow& window) {
+  return record_at(window, window.published).converted;
+}
+
+void publish_record(LookAheadWindow& window) {
+  PendingRecord& record = record_at(window, window.published);
+  ConvertedLine& line = record.converted;
+  // The line it came from is gone once the next is read.
+  line.designation = {line.file_name, line.file_name_size - 4};
+  record.name_key = name_hash(line.designation, true);
+  std::uint16_t& count =
+      window.in_window[record.name_key & window.in_window_mask];
+  const bool looks = count == 0 && window.created_in_a_row < FRESH_RUN &&
+                     !window.folder.missing;
+  ++count;
+  record.look = platform::FileLook{};
+  record.looked = false;
+  record.writes_at_publish = window.unlooked_writes;
+  record.state.store(looks ? READY : DONE, std::memory_order_release);
+  ++window.published;
+  window.ready.store(window.published);
+  // A sleeping worker is woken only for a backlog that the workers awake
+  // do not keep down: while they do, waking one costs more than its look.
+  if (looks && window.sleeping.load() > 0 &&
+      window.published - window.next_claim.load() >= WAKE_BACKLOG) {
+    const std::lock_guard<std::mutex> lock(window.sleep_mutex);
+    window.wake.notify_one();
+  }
+}
+
+bool oldest_ready(const LookAheadWindow& window) {
+  const PendingRecord& record =
+      window.records[window.retired % window.capacity];
+  return record.state.load(std::memory_order_acquire) == DONE;
+}
+
+PendingRecord& oldest_record(LookAheadWindow& window) {
+  PendingRecord& record = record_at(window, window.retired);
+  if (claim(record)) look(window, record, window.no_access_time);
+  int state = record.state.load(std::memory_order_acquire);
+  while (state != DONE) {
+    record.state.wait(state, std::memory_order_acquire);
+    state = record.state.load(std::memory_order_acquire);
+  }
+  // A write made without a look since the record came may have gone to
+  // its file under another name.
+  if (record.looked && record.writes_at_publish != window.unlooked_writes) {
+    platform::forget_look(record.look);
+    record.looked = false;
+  }
+  return record;
+}
+
+void retire_oldest(LookAheadWindow& window, platform::WriteStatus status) {
+  PendingRecord& record = record_at(window, window.retired);
+  const bool wrote = status == platform::WriteStatus::Changed ||
+                     status == platform::WriteStatus::NotWritten;
+  if (!record.looked && wrote && !window.dry_run) ++window.unlooked_writes;
+  window.created_in_a_row = status == platform::WriteStatus::Created
+                                ? window.created_in_a_row + 1
+                                : 0;
+  --window.in_window[record.name_key & window.in_window_mask];
+  platform::forget_look(record.look);
+  record.state.store(FREE, std::memory_order_relaxed);
+  ++window.retired;
+}
+
+}  // namespace orbelm

@@ -1,0 +1,106 @@
+// The look-ahead window of a run: records converted ahead of their turn,
+// whose element files worker threads open and read meanwhile, so that the
+// reads of many files wait on the disk together. Everything else stays with
+// the run's own thread and in input order: the names printed, every write,
+// cut and creation, every failure.
+//
+// The run converts a record into next_record(), hands it over with
+// publish_record(), and once the window is full takes the oldest with
+// oldest_record(), finishes it (prints its name, writes its file with the
+// look) and gives it back with retire_oldest(). A look is used only when
+// nothing can have written its file since it was made: a record whose file
+// name (in any letter case) is already in the window is not looked at,
+// and a write made without a look (to a file that may have another name)
+// drops the looks of the records then in the window.
+#ifndef ORBELM_LOOK_AHEAD_HPP
+#define ORBELM_LOOK_AHEAD_HPP
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "convert_line.hpp"
+#include "platform.hpp"
+
+namespace orbelm {
+
+// One record in the window.
+struct PendingRecord {
+  ConvertedLine converted;
+  platform::FileLook look;
+  std::atomic<int> state{0};            // see look_ahead.cpp
+  std::uint64_t writes_at_publish = 0;  // unlooked writes before it came
+  std::uint64_t name_key = 0;           // its file name's hash, case folded
+  bool looked = false;                  // whether `look` may be used
+};
+
+struct LookAheadWindow {
+  std::unique_ptr<PendingRecord[]> records;
+  std::size_t capacity = 0;  // records in the window at most
+  std::uint64_t published = 0;
+  std::uint64_t retired = 0;
+  // Written by the run's thread only.
+  std::uint64_t unlooked_writes = 0;  // files changed without a look
+  unsigned created_in_a_row = 0;      // fresh files: looks find nothing
+  std::unique_ptr<std::uint16_t[]> in_window;  // counts by name_key
+  std::size_t in_window_mask = 0;
+  bool dry_run = false;
+  bool no_access_time = true;     // the run's thread's own copy
+  platform::OutputFolder folder;  // the workers' copy
+  // Shared with the workers.
+  std::atomic<std::uint64_t> ready{0};  // records published for looks
+  std::atomic<std::uint64_t> next_claim{0};
+  std::atomic<unsigned> sleeping{0};
+  std::atomic<bool> stopping{false};
+  std::mutex sleep_mutex;
+  std::condition_variable wake;
+  std::vector<std::thread> workers;
+};
+
+// Starts `jobs` - 1 workers over `folder` (at least one); `dry_run` looks
+// without keeping files open. Without workers (jobs 1, or a platform
+// whose looks find nothing) the run does not use the window.
+void start_look_ahead(LookAheadWindow& window,
+                      const platform::OutputFolder& folder, bool dry_run,
+                      unsigned jobs);
+
+// Stops and joins the workers and closes what unused looks hold open;
+// the records still in the window are dropped.
+void stop_look_ahead(LookAheadWindow& window);
+
+inline bool window_used(const LookAheadWindow& window) {
+  return !window.workers.empty();
+}
+inline bool window_full(const LookAheadWindow& window) {
+  return window.published - window.retired == window.capacity;
+}
+inline bool window_empty(const LookAheadWindow& window) {
+  return window.published == window.retired;
+}
+
+// The record to convert into next; the window must not be full.
+ConvertedLine& next_record(LookAheadWindow& window);
+
+// Hands the record of next_record() over to the window and its workers.
+void publish_record(LookAheadWindow& window);
+
+// The oldest record, once its look is done: the run's thread makes it
+// itself when no worker has begun it, and helps with later looks while it
+// waits. `look` is cleared when it may not be used. The window must not be
+// empty.
+PendingRecord& oldest_record(LookAheadWindow& window);
+
+// Whether the oldest record's look is done, so that oldest_record() would
+// not wait.
+bool oldest_ready(const LookAheadWindow& window);
+
+// Gives the oldest record back after its file was written (`status`).
+void retire_oldest(LookAheadWindow& window, platform::WriteStatus status);
+
+}  // namespace orbelm
+
+#endif
