@@ -137,7 +137,7 @@ void Interruption::check_rounds() {
   for (const auto& [signal, name] : std::vector<std::pair<int, std::string>>{
            {SIGINT, "SIGINT"}, {SIGTERM, "SIGTERM"}, {SIGHUP, "SIGHUP"}}) {
     int midway = 0;
-    for (int attempt = 0; attempt < 8 && midway < 2; ++attempt) {
+    for (int attempt = 0; attempt < 16 && midway < 2; ++attempt) {
       const Texts old_texts = snapshot();
       testing::write_file(work_ / "stale.elm", "stale\n");
       const long span = latest - earliest;
