@@ -16,7 +16,8 @@ truncation, write, cut when longer, close: what orbelm did before it
 compared), the comparing floor (orbelm_floor --compare: read each file
 without touching its access time and write only those that differ) and,
 with --truncating, the truncating floor (orbelm_floor --truncate: open with
-truncation, write, close). A folder of its own per program matters beyond
+truncation, write, close); when orbelm has --jobs, orbelm --jobs 1 as well
+(orbelm-j1: one thread, no look-ahead). A folder of its own per program matters beyond
 tidiness: a file that one program rewrote has its access time updated by
 the next plain read (relatime), so programs sharing files would pay for
 each other's writes. The order of the programs rotates from one
@@ -311,14 +312,15 @@ def measure_all(measure, orbelm, programs, inputs, records, work, repeats, prune
     floor_expected = {key: {name: floor_line(record) for name, record in chosen.items()}
                       for key, chosen in sample.items()}
     for name in programs:
-        expected.setdefault(name, floor_expected)
+        expected.setdefault(name, expected["orbelm"] if name.startswith("orbelm")
+                            else floor_expected)
     stale_line = next(iter(expected["orbelm"]["A"].values()))
 
     def timed(repeat, name, key, input_key, folder, extra=()):
         run = synced_run(measure, programs[name][:1] + list(extra) +
                          programs[name][1:] + [inputs[input_key]],
                          folder, result_path, stat_path)
-        if name != "orbelm" and run.names != records:
+        if not name.startswith("orbelm") and run.names != records:
             sys.exit(f"refresh: {name} printed {run.names} names, not {records}")
         check_folder(folder, expected[name][input_key], records,
                      f"{name} {LABELS[key]}")
@@ -432,6 +434,10 @@ def summary(runs, records):
                tenth["compare"], "<= 1.10", at_most(1.10))
     ratio_line("all changed: orbelm / in-place floor", changed["orbelm"],
                changed["in-place"], "<= 1.10", at_most(1.10))
+    if "orbelm-j1" in fresh:
+        for key in ("fresh", "tenth", "all"):
+            ratio_line(f"{LABELS[key]}: orbelm / orbelm --jobs 1", runs[key]["orbelm"],
+                       runs[key]["orbelm-j1"], "<= 1.0", at_most(1.0))
     if "prune" in runs:
         ratio_line(f"prune, {STALE_FILES} stale files: with / without --prune",
                    runs["prune"]["orbelm"], runs["again"]["orbelm"], "<= 1.2",
@@ -471,6 +477,9 @@ def main():
         sys.exit("refresh: the three inputs must hold the same records")
     usage = subprocess.run([orbelm, "--help"], capture_output=True, check=False)
     prune = b"--prune" in usage.stdout + usage.stderr
+    # With look-ahead workers, the same program with one thread as well.
+    if b"--jobs" in usage.stdout:
+        programs["orbelm-j1"] = [orbelm, "--jobs", "1"]
     if not prune:
         print("  orbelm --help does not mention --prune: the prune runs are skipped",
               flush=True)

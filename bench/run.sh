@@ -23,6 +23,10 @@
 #            files against the same refresh without it and against
 #            unlinking those files alone (skipped while orbelm has no
 #            --prune).
+#   cold     COLD_N unchanged files refreshed with the page cache dropped
+#            before each run (as root; skipped otherwise) and warm
+#            (bench/cold.py): orbelm against the comparing floor as one
+#            process and as 32 processes over slices of the input.
 #   select   SELECTED of SELECT_N records chosen with --designations
 #            (bench/selection_run.py): orbelm against the floor reading the
 #            whole input once and writing the selected files, into a fresh
@@ -31,13 +35,15 @@
 # Usage: bench/run.sh [N [REPEATS]]      (defaults: 200000 records, 3)
 # Environment:
 #   ORBELM_BENCH_PARTS   the parts to run (default "whole strace gzip refresh
-#            select")
+#            cold select")
 #   ORBELM_BENCH_GZIP_N, ORBELM_BENCH_REFRESH_N, ORBELM_BENCH_SELECT_N
 #            (default 300000 each; the README's selection figure is for
 #            1500000), ORBELM_BENCH_SELECTED (default 10000)
 #   ORBELM_BENCH_TRUNCATING=1   adds the truncating floor to the refresh
 #            (at 1.5 million records each of its refreshing runs takes
 #            minutes)
+#   ORBELM_BENCH_COLD_N  (default 300000); ORBELM_BENCH_COLD_JOBS: further
+#            --jobs values for the cold part (for example "1 32 64")
 #   ORBELM_BENCH_PAUSE   seconds of the refresh's pauses before fresh runs
 #            (default 61; shorter only to try the script out)
 # A refresh sitting of 300,000 records in 5 repetitions, and one of the
@@ -53,9 +59,10 @@ set -euo pipefail
 
 records=${1:-200000}
 repeats=${2:-3}
-parts=" ${ORBELM_BENCH_PARTS:-whole strace gzip refresh select} "
+parts=" ${ORBELM_BENCH_PARTS:-whole strace gzip refresh cold select} "
 gzip_records=${ORBELM_BENCH_GZIP_N:-300000}
 refresh_records=${ORBELM_BENCH_REFRESH_N:-300000}
+cold_records=${ORBELM_BENCH_COLD_N:-300000}
 selection_records=${ORBELM_BENCH_SELECT_N:-300000}
 selected=${ORBELM_BENCH_SELECTED:-10000}
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -123,6 +130,17 @@ if wants refresh; then
     "$build/bench/orbelm_floor" "$work/refresh-a.txt" "$work/refresh-b.txt" \
     "$work/refresh-c.txt" "$work" "$repeats" "${truncating[@]}"
   rm -f "$work/refresh-a.txt" "$work/refresh-b.txt" "$work/refresh-c.txt"
+fi
+
+if wants cold; then
+  echo
+  echo "== cold and warm unchanged refresh: $cold_records synthetic records," \
+    "$repeats rotating repetitions (machine: $machine)"
+  python3 "$root/bench/make_records.py" "$cold_records" 3 >"$work/cold.txt"
+  python3 "$root/bench/cold.py" "$build/bench/orbelm_measure" "$build/orbelm" \
+    "$build/bench/orbelm_floor" "$work/cold.txt" "$work" "$repeats" \
+    ${ORBELM_BENCH_COLD_JOBS:-}
+  rm -f "$work/cold.txt"
 fi
 
 if wants select; then
