@@ -23,6 +23,9 @@ constexpr int DONE = 3;
 // them missing) until a file is found again.
 constexpr unsigned FRESH_RUN = 8;
 
+// How often a worker without a record gives up its core before it sleeps.
+constexpr unsigned IDLE_YIELDS = 32;
+
 // The records waiting for a look that wake a sleeping worker.
 constexpr std::uint64_t WAKE_BACKLOG = 8;
 
@@ -61,12 +64,21 @@ void sleep_until_ready(LookAheadWindow& window) {
 void work(LookAheadWindow& window) {
   platform::yield_priority();
   bool no_access_time = window.folder.no_access_time;
+  unsigned idle = 0;
   while (!window.stopping.load(std::memory_order_relaxed)) {
     std::uint64_t index = window.next_claim.load(std::memory_order_relaxed);
     if (index >= window.ready.load(std::memory_order_acquire)) {
-      sleep_until_ready(window);
+      // The next record is usually a few microseconds away: a thread that
+      // gives its core up a few times before it sleeps saves the wake-up.
+      if (++idle < IDLE_YIELDS) {
+        std::this_thread::yield();
+      } else {
+        sleep_until_ready(window);
+        idle = 0;
+      }
       continue;
     }
+    idle = 0;
     if (!window.next_claim.compare_exchange_weak(index, index + 1,
                                                  std::memory_order_relaxed))
       continue;
@@ -137,9 +149,14 @@ void publish_record(LookAheadWindow& window) {
   ++window.published;
   window.ready.store(window.published);
   // A sleeping worker is woken only for a backlog that the workers awake
-  // do not keep down: while they do, waking one costs more than its look.
-  if (looks && window.sleeping.load() > 0 &&
-      window.published - window.next_claim.load() >= WAKE_BACKLOG) {
+  // do not keep down: while they do (the files are in memory), waking one
+  // costs more than its look. Waiting on the disk, they do not, and all
+  // wake.
+  const unsigned sleeping = window.sleeping.load();
+  const std::uint64_t awake = window.workers.size() - sleeping;
+  if (looks && sleeping > 0 &&
+      window.published - window.next_claim.load() >=
+          WAKE_BACKLOG * (awake + 1)) {
     const std::lock_guard<std::mutex> lock(window.sleep_mutex);
     window.wake.notify_one();
   }

@@ -186,7 +186,12 @@ void Interruption::check_rounds() {
                                  : old_texts[at])
             << name << ", record " << at;
     }
-    EXPECT_GE(midway, 1) << name << " never came in the middle of a run";
+    // With a window past the input's end every name is printed in one
+    // burst at the end, which a signal at a random moment seldom meets
+    // (under a sanitizer hardly ever); the rounds still check the runs
+    // stopped before it.
+    if (jobs_ == nullptr)
+      EXPECT_GE(midway, 1) << name << " never came in the middle of a run";
   }
 }
 
