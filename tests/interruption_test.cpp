@@ -190,8 +190,9 @@ void Interruption::check_rounds() {
     // burst at the end, which a signal at a random moment seldom meets
     // (under a sanitizer hardly ever); the rounds still check the runs
     // stopped before it.
-    if (jobs_ == nullptr)
+    if (jobs_ == nullptr) {
       EXPECT_GE(midway, 1) << name << " never came in the middle of a run";
+    }
   }
 }
 
