@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <chrono>
 #include <system_error>
 
 #include "hash.hpp"
@@ -29,16 +30,33 @@ constexpr unsigned IDLE_YIELDS = 32;
 // The records waiting for a look that wake a sleeping worker.
 constexpr std::uint64_t WAKE_BACKLOG = 8;
 
+// A look that takes longer than this waited for the disk; a quicker one
+// found its file in memory. While looks are quick, more workers than the
+// cores beside the run's own only take turns on them, and the run's thread
+// makes looks itself instead of waiting.
+constexpr auto SLOW_LOOK = std::chrono::microseconds(40);
+
+// How far past the oldest record the run's thread searches for a look to
+// make itself while it waits for the oldest one's.
+constexpr std::size_t HELP_REACH = 64;
+
+unsigned awake(const LookAheadWindow& window) {
+  return static_cast<unsigned>(window.workers.size()) - window.sleeping.load();
+}
+
 PendingRecord& record_at(LookAheadWindow& window, std::uint64_t index) {
   return window.records[index % window.capacity];
 }
 
-void look(const LookAheadWindow& window, PendingRecord& record,
+void look(LookAheadWindow& window, PendingRecord& record,
           bool& no_access_time) {
   const ConvertedLine& line = record.converted;
+  const auto start = std::chrono::steady_clock::now();
   platform::look_at_text_file(window.folder, line.file_name, line.element_line,
                               line.element_line_size, !window.dry_run,
                               no_access_time, record.look);
+  window.on_disk.store(std::chrono::steady_clock::now() - start > SLOW_LOOK,
+                       std::memory_order_relaxed);
   record.looked = record.look.found == platform::FileLook::Found::Same ||
                   record.look.found == platform::FileLook::Found::Different;
   record.state.store(DONE, std::memory_order_release);
@@ -51,13 +69,17 @@ bool claim(PendingRecord& record) {
                                               std::memory_order_acquire);
 }
 
-// Waits until a record may be ready for a look, or the window stops.
+// Waits until a record may be ready for a look and this worker is wanted
+// for it (looks wait on the disk, or no other worker is awake), or the
+// window stops.
 void sleep_until_ready(LookAheadWindow& window) {
   std::unique_lock<std::mutex> lock(window.sleep_mutex);
   window.sleeping.fetch_add(1);
-  while (!window.stopping.load() &&
-         window.next_claim.load() >= window.ready.load())
-    window.wake.wait(lock);
+  const auto wanted = [&window] {
+    return window.next_claim.load() < window.ready.load() &&
+           (window.on_disk.load() || awake(window) == 0);
+  };
+  while (!window.stopping.load() && !wanted()) window.wake.wait(lock);
   window.sleeping.fetch_sub(1);
 }
 
@@ -83,8 +105,27 @@ void work(LookAheadWindow& window) {
                                                  std::memory_order_relaxed))
       continue;
     PendingRecord& record = record_at(window, index);
-    if (claim(record)) look(window, record, no_access_time);
+    if (!claim(record)) continue;
+    look(window, record, no_access_time);
+    if (!window.on_disk.load(std::memory_order_relaxed) &&
+        awake(window) > window.fast_workers)
+      sleep_until_ready(window);
   }
+}
+
+// A look the run's thread makes while it waits for the oldest record's;
+// false when none is left to make.
+bool help(LookAheadWindow& window) {
+  const std::uint64_t end =
+      std::min(window.published, window.retired + 1 + HELP_REACH);
+  for (std::uint64_t index = window.retired + 1; index < end; ++index) {
+    PendingRecord& record = record_at(window, index);
+    if (claim(record)) {
+      look(window, record, window.no_access_time);
+      return true;
+    }
+  }
+  return false;
 }
 
 }  // namespace
@@ -102,6 +143,7 @@ void start_look_ahead(LookAheadWindow& window,
   window.folder = folder;
   window.folder.lock_handle = nullptr;  // the copy locks nothing
   window.no_access_time = folder.no_access_time;
+  window.fast_workers = std::max(1U, std::thread::hardware_concurrency() - 1);
   window.workers.reserve(jobs - 1);
   // The workers start with the interruptions held, and keep them so.
   platform::hold_interruptions(true);
@@ -153,10 +195,11 @@ void publish_record(LookAheadWindow& window) {
   // costs more than its look. Waiting on the disk, they do not, and all
   // wake.
   const unsigned sleeping = window.sleeping.load();
-  const std::uint64_t awake = window.workers.size() - sleeping;
+  const unsigned up = awake(window);
   if (looks && sleeping > 0 &&
+      (window.on_disk.load(std::memory_order_relaxed) || up == 0) &&
       window.published - window.next_claim.load() >=
-          WAKE_BACKLOG * (awake + 1)) {
+          WAKE_BACKLOG * (up + std::uint64_t{1})) {
     const std::lock_guard<std::mutex> lock(window.sleep_mutex);
     window.wake.notify_one();
   }
@@ -173,7 +216,9 @@ PendingRecord& oldest_record(LookAheadWindow& window) {
   if (claim(record)) look(window, record, window.no_access_time);
   int state = record.state.load(std::memory_order_acquire);
   while (state != DONE) {
-    record.state.wait(state, std::memory_order_acquire);
+    // Files in memory: a look made here costs what waiting would.
+    if (window.on_disk.load(std::memory_order_relaxed) || !help(window))
+      record.state.wait(state, std::memory_order_acquire);
     state = record.state.load(std::memory_order_acquire);
   }
   // A write made without a look since the record came may have gone to

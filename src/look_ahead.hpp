@@ -56,6 +56,9 @@ struct LookAheadWindow {
   std::atomic<std::uint64_t> next_claim{0};
   std::atomic<unsigned> sleeping{0};
   std::atomic<bool> stopping{false};
+  // Whether the last look waited for the disk (see look_ahead.cpp).
+  std::atomic<bool> on_disk{true};
+  unsigned fast_workers = 1;  // workers awake at most while looks are quick
   std::mutex sleep_mutex;
   std::condition_variable wake;
   std::vector<std::thread> workers;
