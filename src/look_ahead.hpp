@@ -45,7 +45,7 @@ struct LookAheadWindow {
   std::uint64_t retired = 0;
   // Written by the run's thread only.
   std::uint64_t unlooked_writes = 0;  // files changed without a look
-  unsigned created_in_a_row = 0;      // fresh files: looks find nothing
+  std::uint64_t recent_writes = 0;    // a bit per record, the newest last
   std::unique_ptr<std::uint16_t[]> in_window;  // counts by name_key
   std::size_t in_window_mask = 0;
   bool dry_run = false;
@@ -56,8 +56,9 @@ struct LookAheadWindow {
   std::atomic<std::uint64_t> next_claim{0};
   std::atomic<unsigned> sleeping{0};
   std::atomic<bool> stopping{false};
-  // Whether the last look waited for the disk (see look_ahead.cpp).
-  std::atomic<bool> on_disk{true};
+  // How much the recent looks waited for the disk (see look_ahead.cpp);
+  // a run starts as if they did.
+  std::atomic<int> slow_score{256};
   unsigned fast_workers = 1;  // workers awake at most while looks are quick
   std::mutex sleep_mutex;
   std::condition_variable wake;

@@ -374,6 +374,7 @@ WriteStatus write_looked_at_file(OutputFolder& folder, const char* name,
     case FileLook::Found::Different:
       folder.expect_new = false;
       if (dry_run) return WriteStatus::Changed;
+      if (taken.descriptor < 0) break;  // looked at for reading only
       return finish_write(folder, name, taken.descriptor, data, size,
                           taken.longer, WriteStatus::Changed);
     case FileLook::Found::Missing:
