@@ -56,6 +56,7 @@ struct RunState {
   std::size_t line_number = 1;    // in the current input
   bool any_failure = false;
   Progress progress{};
+  ConvertedLine converted{};  // the record in progress without the window
 };
 
 void report_rejected(RunState& state, std::string_view designation) {
@@ -178,7 +179,7 @@ Step commit_oldest(RunState& state) {
 // Finishes the records of the window, all of them or with `only_ready`
 // those whose look is done, in order; stops early at an interruption.
 Step commit_window(RunState& state, bool only_ready) {
-  LookAheadWindow& window = state.window;
+  const LookAheadWindow& window = state.window;
   while (!window_empty(window) && (!only_ready || oldest_ready(window))) {
     if (commit_oldest(state) == Step::Stop) return Step::Stop;
     if (platform::interruption() != 0) return Step::Stop;
@@ -191,8 +192,7 @@ Step process_piece(const LinePiece& piece, RunState& state) {
   const bool ahead = window_used(window);
   if (ahead && window_full(window) && commit_oldest(state) == Step::Stop)
     return Step::Stop;
-  ConvertedLine own;
-  ConvertedLine& converted = ahead ? next_record(window) : own;
+  ConvertedLine& converted = ahead ? next_record(window) : state.converted;
   switch (convert_line(piece.text, converted, state.setup.selection)) {
     case LineOutcome::Skipped:
       return Step::Continue;

@@ -81,7 +81,7 @@ unsigned awake(const LookAheadWindow& window) {
   return static_cast<unsigned>(window.workers.size()) - window.sleeping.load();
 }
 
-PendingRecord& record_at(LookAheadWindow& window, std::uint64_t index) {
+PendingRecord& record_at(const LookAheadWindow& window, std::uint64_t index) {
   return window.records[index % window.capacity];
 }
 
@@ -204,6 +204,8 @@ void stop_look_ahead(LookAheadWindow& window) {
     platform::forget_look(window.records[i].look);
 }
 
+// Not const: the record it returns is the window's, to be filled.
+// cppcheck-suppress constParameter
 ConvertedLine& next_record(LookAheadWindow& window) {
   return record_at(window, window.published).converted;
 }
