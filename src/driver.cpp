@@ -176,11 +176,11 @@ Step commit_oldest(RunState& state) {
   return step;
 }
 
-// Finishes the records of the window, all of them or with `only_ready`
-// those whose look is done, in order; stops early at an interruption.
-Step commit_window(RunState& state, bool only_ready) {
+// Finishes every record of the window, in order; stops early at an
+// interruption.
+Step commit_window(RunState& state) {
   const LookAheadWindow& window = state.window;
-  while (!window_empty(window) && (!only_ready || oldest_ready(window))) {
+  while (!window_empty(window)) {
     if (commit_oldest(state) == Step::Stop) return Step::Stop;
     if (platform::interruption() != 0) return Step::Stop;
   }
@@ -198,7 +198,7 @@ Step process_piece(const LinePiece& piece, RunState& state) {
       return Step::Continue;
     case LineOutcome::Rejected:
       // After the records before it, as a run without the window says it.
-      if (commit_window(state, false) == Step::Stop) return Step::Stop;
+      if (commit_window(state) == Step::Stop) return Step::Stop;
       report_rejected(state, converted.designation);
       state.any_failure = true;
       return Step::Continue;
@@ -233,7 +233,7 @@ Step convert_input(platform::InputFile input, RunState& state) {
       reader,
       [&stream, &state, &input, &window_stopped](char* buffer,
                                                  std::size_t size) {
-        if (!input.regular && commit_window(state, false) == Step::Stop) {
+        if (!input.regular && commit_window(state) == Step::Stop) {
           window_stopped = true;
           return -1L;
         }
@@ -247,20 +247,14 @@ Step convert_input(platform::InputFile input, RunState& state) {
         if (piece.ends_line) ++state.line_number;
         return platform::interruption() == 0;
       });
-  if (end == FeedEnd::Finished && commit_window(state, false) == Step::Stop)
+  if (window_stopped) end = FeedEnd::Stopped;
+  // The records before the end of the input, or before its damage, are
+  // finished before the damage is reported.
+  if (end != FeedEnd::Stopped && commit_window(state) == Step::Stop)
     end = FeedEnd::Stopped;
   if (const int interruption = platform::interruption(); interruption != 0)
     end_interrupted(interruption, state);
-  if (window_stopped) end = FeedEnd::Stopped;
-  if (end == FeedEnd::ReadFailed) {
-    // The whole lines before the damage are finished first.
-    if (commit_window(state, false) == Step::Stop) {
-      if (const int interruption = platform::interruption(); interruption != 0)
-        end_interrupted(interruption, state);
-    } else {
-      report_input_failure(stream, state);
-    }
-  }
+  if (end == FeedEnd::ReadFailed) report_input_failure(stream, state);
   close_stream(stream);
   return end == FeedEnd::Finished ? Step::Continue : Step::Stop;
 }

@@ -244,12 +244,6 @@ void publish_record(LookAheadWindow& window) {
   }
 }
 
-bool oldest_ready(const LookAheadWindow& window) {
-  const PendingRecord& record =
-      window.records[window.retired % window.capacity];
-  return record.state.load(std::memory_order_acquire) == DONE;
-}
-
 PendingRecord& oldest_record(LookAheadWindow& window) {
   PendingRecord& record = record_at(window, window.retired);
   if (claim(record)) look(window, record, window.no_access_time);

@@ -98,10 +98,6 @@ void publish_record(LookAheadWindow& window);
 // empty.
 PendingRecord& oldest_record(LookAheadWindow& window);
 
-// Whether the oldest record's look is done, so that oldest_record() would
-// not wait.
-bool oldest_ready(const LookAheadWindow& window);
-
 // Gives the oldest record back after its file was written (`status`).
 void retire_oldest(LookAheadWindow& window, platform::WriteStatus status);
 

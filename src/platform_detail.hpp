@@ -6,6 +6,12 @@
 #include <atomic>
 #include <string_view>
 
+#ifndef _WIN32
+#include <fcntl.h>
+#endif
+
+#include "platform.hpp"
+
 namespace orbelm::platform::detail {
 
 #ifdef _WIN32
@@ -30,6 +36,14 @@ int make_folders(std::string_view path, int (*make_folder)(const char*));
 // another thread.
 extern std::atomic<int> noted_interruption;
 static_assert(std::atomic<int>::is_always_lock_free);
+
+#ifndef _WIN32
+// The folder argument of the *at calls for `folder`: its descriptor, or
+// AT_FDCWD for the current folder.
+inline int folder_at(const OutputFolder& folder) {
+  return folder.descriptor >= 0 ? folder.descriptor : AT_FDCWD;
+}
+#endif
 
 }  // namespace orbelm::platform::detail
 

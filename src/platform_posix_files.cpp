@@ -1,0 +1,241 @@
+// The POSIX side of the platform's element files: writing, checking and
+// looking at one file (see platform.hpp).
+#ifndef _WIN32
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform.hpp"
+#include "platform_detail.hpp"
+
+namespace orbelm::platform {
+
+using detail::folder_at;
+
+namespace {
+
+// Room for the old content of an element file: the longest line and the
+// byte that tells a longer file.
+constexpr std::size_t OLD_CAPACITY = 4096;
+
+// Reads up to `size` bytes from the start of the open file in one call:
+// a regular file's read is short only at its end. Returns the count or -1.
+long read_start(int descriptor, char* buffer, std::size_t size) {
+  ssize_t count = 0;
+  while ((count = ::read(descriptor, buffer, size)) < 0 && errno == EINTR) {
+  }
+  return static_cast<long>(count);
+}
+
+// What the open file holds against the line `data`: Unchanged when
+// exactly the line, otherwise Changed, with `longer` set when it holds more
+// or could not be read (then the cut after a write is needed).
+WriteStatus compare_start(int descriptor, const char* data, std::size_t size,
+                          bool& longer) {
+  char old[OLD_CAPACITY];
+  longer = true;
+  if (size >= OLD_CAPACITY) return WriteStatus::Changed;
+  const long count = read_start(descriptor, old, size + 1);
+  if (count < 0) return WriteStatus::Changed;
+  const auto held = static_cast<std::size_t>(count);
+  longer = held > size;
+  return held == size && std::memcmp(old, data, size) == 0
+             ? WriteStatus::Unchanged
+             : WriteStatus::Changed;
+}
+
+// O_NONBLOCK: a FIFO under an element file's name must not make the
+// run wait for a writer; regular files ignore it.
+constexpr int READ_WRITE = O_RDWR | O_CLOEXEC | O_NONBLOCK;
+
+// Opens an existing file with `flags`, without updating its access time
+// while `no_access_time` says the process may ask so (cleared when it may
+// not). -1 with errno when it cannot.
+int open_quietly(const OutputFolder& folder, const char* name, int flags,
+                 bool& no_access_time) {
+  if (no_access_time) {
+    const int descriptor = ::openat(folder_at(folder), name, flags | O_NOATIME);
+    if (descriptor >= 0 || errno != EPERM) return descriptor;
+    no_access_time = false;  // not the files' owner: ask no more
+  }
+  return ::openat(folder_at(folder), name, flags);
+}
+
+// open_quietly with what the folder's writes have learned.
+int open_existing(OutputFolder& folder, const char* name, int flags) {
+  return open_quietly(folder, name, flags, folder.no_access_time);
+}
+
+// Opens the element file for reading and writing, creating it when it is
+// missing; sets `created` accordingly. -1 with errno when it cannot.
+int open_element_file(OutputFolder& folder, const char* name, bool& created) {
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    created = folder.expect_new;
+    const int descriptor = created
+                               ? ::openat(folder_at(folder), name,
+                                          READ_WRITE | O_CREAT | O_EXCL, 0666)
+                               : open_existing(folder, name, READ_WRITE);
+    if (descriptor >= 0 || errno != (created ? EEXIST : ENOENT))
+      return descriptor;
+    folder.expect_new = !created;
+  }
+  // Neither there nor creatable as new: a symbolic link to a missing
+  // file, which is created where it points, as any program writing the
+  // name would.
+  created = true;
+  return ::openat(folder_at(folder), name, READ_WRITE | O_CREAT, 0666);
+}
+
+// write(2) may take fewer bytes than asked (a signal, a nearly full disk);
+// the rest is written by further calls, and a call that takes nothing is a
+// failure.
+bool write_all_at_start(int descriptor, const char* data, std::size_t size) {
+  off_t at = 0;
+  while (size > 0) {
+    const ssize_t count = ::pwrite(descriptor, data, size, at);
+    if (count < 0 && errno == EINTR) continue;
+    if (count <= 0) return false;
+    data += count;
+    at += count;
+    size -= static_cast<std::size_t>(count);
+  }
+  return true;
+}
+
+// Writes the line from the start, cuts the file to its length when
+// `longer`, closes it; removes the file when any of that fails.
+WriteStatus finish_write(const OutputFolder& folder, const char* name,
+                         int descriptor, const char* data, std::size_t size,
+                         bool longer, WriteStatus status) {
+  const bool complete =
+      write_all_at_start(descriptor, data, size) &&
+      (!longer || ::ftruncate(descriptor, static_cast<off_t>(size)) == 0);
+  if (::close(descriptor) != 0 || !complete) {
+    ::unlinkat(folder_at(folder), name, 0);
+    return WriteStatus::NotWritten;
+  }
+  return status;
+}
+
+// A file that may be written but not read: fstat tells whether it was
+// longer (when fstat fails, it is cut all the same).
+WriteStatus write_unread(const OutputFolder& folder, const char* name,
+                         const char* data, std::size_t size) {
+  const int descriptor =
+      ::openat(folder_at(folder), name, O_WRONLY | O_CLOEXEC | O_NONBLOCK);
+  if (descriptor < 0) return WriteStatus::NotOpened;
+  struct stat info {};
+  const bool longer = ::fstat(descriptor, &info) != 0 ||
+                      info.st_size > static_cast<off_t>(size);
+  return finish_write(folder, name, descriptor, data, size, longer,
+                      WriteStatus::Changed);
+}
+
+}  // namespace
+
+WriteStatus write_text_file(OutputFolder& folder, const char* name,
+                            const char* data, std::size_t size) {
+  bool created = false;
+  const int descriptor = open_element_file(folder, name, created);
+  if (descriptor < 0)
+    return errno == EACCES ? write_unread(folder, name, data, size)
+                           : WriteStatus::NotOpened;
+  if (created)
+    return finish_write(folder, name, descriptor, data, size, false,
+                        WriteStatus::Created);
+  bool longer = true;
+  if (compare_start(descriptor, data, size, longer) == WriteStatus::Unchanged) {
+    ::close(descriptor);  // only read: nothing to lose
+    return WriteStatus::Unchanged;
+  }
+  return finish_write(folder, name, descriptor, data, size, longer,
+                      WriteStatus::Changed);
+}
+
+WriteStatus check_text_file(OutputFolder& folder, const char* name,
+                            const char* data, std::size_t size) {
+  if (folder.missing) return WriteStatus::Created;
+  const int descriptor =
+      open_existing(folder, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (descriptor < 0)
+    return errno == ENOENT ? WriteStatus::Created : WriteStatus::Changed;
+  bool longer = true;
+  const WriteStatus status = compare_start(descriptor, data, size, longer);
+  ::close(descriptor);
+  return status;
+}
+
+const bool LOOKS_AHEAD = true;
+
+void look_at_text_file(const OutputFolder& folder, const char* name,
+                       const char* data, std::size_t size, bool for_writing,
+                       bool& no_access_time, FileLook& look) {
+  const int flags =
+      (for_writing ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW;
+  const int descriptor = open_quietly(folder, name, flags, no_access_time);
+  look = FileLook{};
+  if (descriptor < 0) {
+    look.found =
+        errno == ENOENT ? FileLook::Found::Missing : FileLook::Found::Other;
+    return;
+  }
+  struct stat info {};
+  if (::fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode) ||
+      info.st_nlink != 1) {
+    ::close(descriptor);
+    look.found = FileLook::Found::Other;
+    return;
+  }
+  if (compare_start(descriptor, data, size, look.longer) ==
+      WriteStatus::Unchanged) {
+    ::close(descriptor);
+    look.found = FileLook::Found::Same;
+    return;
+  }
+  look.found = FileLook::Found::Different;
+  if (for_writing) {
+    look.descriptor = descriptor;
+  } else {
+    ::close(descriptor);
+  }
+}
+
+WriteStatus write_looked_at_file(OutputFolder& folder, const char* name,
+                                 const char* data, std::size_t size,
+                                 bool dry_run, FileLook& look) {
+  const FileLook taken = look;
+  look = FileLook{};
+  switch (taken.found) {
+    case FileLook::Found::Same:
+      folder.expect_new = false;
+      return WriteStatus::Unchanged;
+    case FileLook::Found::Different:
+      folder.expect_new = false;
+      if (dry_run) return WriteStatus::Changed;
+      if (taken.descriptor < 0) break;  // looked at for reading only
+      return finish_write(folder, name, taken.descriptor, data, size,
+                          taken.longer, WriteStatus::Changed);
+    case FileLook::Found::Missing:
+      if (dry_run) return WriteStatus::Created;
+      folder.expect_new = true;  // created at once, not first opened
+      break;
+    case FileLook::Found::None:
+    case FileLook::Found::Other:
+      break;
+  }
+  return (dry_run ? check_text_file : write_text_file)(folder, name, data,
+                                                       size);
+}
+
+void forget_look(FileLook& look) {
+  if (look.descriptor >= 0) ::close(look.descriptor);
+  look = FileLook{};
+}
+
+}  // namespace orbelm::platform
+
+#endif
