@@ -189,7 +189,9 @@ Step commit_window(RunState& state) {
 
 Step process_piece(const LinePiece& piece, RunState& state) {
   LookAheadWindow& window = state.window;
-  const bool ahead = window_used(window);
+  // A record ahead of its turn goes into the window while the files ahead
+  // are looked at, and after records that did.
+  const bool ahead = looking_ahead(window) || !window_empty(window);
   if (ahead && window_full(window) && commit_oldest(state) == Step::Stop)
     return Step::Stop;
   ConvertedLine& converted = ahead ? next_record(window) : state.converted;
@@ -207,11 +209,15 @@ Step process_piece(const LinePiece& piece, RunState& state) {
   }
   if (ahead) {
     publish_record(window);
-    return Step::Continue;
+    return looking_ahead(window) ? Step::Continue : commit_window(state);
   }
-  platform::FileLook none;
+  platform::FileLook look;
+  look_now(window, converted, look);
   platform::WriteStatus status{};
-  return finish_record(converted, none, state, status);
+  const Step step = finish_record(converted, look, state, status);
+  platform::forget_look(look);
+  note_finished(window, status);
+  return step;
 }
 
 long read_platform_input(void* file, char* buffer, std::size_t size) {

@@ -32,8 +32,9 @@ constexpr int MOSTLY_WRITTEN = 32;
 // written: with a tenth of 300,000 files changed, reads beside the writes
 // doubled the system time (3.2-3.8 s against 1.4-1.8 s) and the run took
 // 1.2 times as long. So with more than FEW_WRITTEN of the last 64 records
-// written and looks quick, only every PROBE-th record is looked at, to
-// notice when the files are no longer in memory.
+// written and looks quick, records are finished without the window, and
+// every PROBE-th one's file is looked at first, to notice when the files
+// are no longer in memory.
 constexpr int FEW_WRITTEN = 3;
 constexpr std::uint64_t PROBE = 64;
 
@@ -85,14 +86,18 @@ PendingRecord& record_at(const LookAheadWindow& window, std::uint64_t index) {
   return window.records[index % window.capacity];
 }
 
-void look(LookAheadWindow& window, PendingRecord& record,
-          bool& no_access_time) {
-  const ConvertedLine& line = record.converted;
+void timed_look(LookAheadWindow& window, const ConvertedLine& line,
+                bool& no_access_time, platform::FileLook& look) {
   const auto start = std::chrono::steady_clock::now();
   platform::look_at_text_file(window.folder, line.file_name, line.element_line,
                               line.element_line_size, !window.dry_run,
-                              no_access_time, record.look);
+                              no_access_time, look);
   note_look_time(window, std::chrono::steady_clock::now() - start > SLOW_LOOK);
+}
+
+void look(LookAheadWindow& window, PendingRecord& record,
+          bool& no_access_time) {
+  timed_look(window, record.converted, no_access_time, record.look);
   record.looked = record.look.found == platform::FileLook::Found::Same ||
                   record.look.found == platform::FileLook::Found::Different;
   record.state.store(DONE, std::memory_order_release);
@@ -204,6 +209,31 @@ void stop_look_ahead(LookAheadWindow& window) {
     platform::forget_look(window.records[i].look);
 }
 
+bool looking_ahead(const LookAheadWindow& window) {
+  if (!window_used(window) || window.folder.missing) return false;
+  const int written = std::popcount(window.recent_writes);
+  return written < MOSTLY_WRITTEN &&
+         (written <= FEW_WRITTEN || on_disk(window));
+}
+
+void look_now(LookAheadWindow& window, const ConvertedLine& line,
+              platform::FileLook& look) {
+  if (!window_used(window) || window.folder.missing ||
+      std::popcount(window.recent_writes) >= MOSTLY_WRITTEN ||
+      ++window.finished_alone % PROBE != 0)
+    return;
+  timed_look(window, line, window.no_access_time, look);
+}
+
+void note_finished(LookAheadWindow& window, platform::WriteStatus status) {
+  window.recent_writes = window.recent_writes << 1U |
+                         (status == platform::WriteStatus::Changed ||
+                                  status == platform::WriteStatus::NotWritten ||
+                                  status == platform::WriteStatus::Created
+                              ? 1U
+                              : 0U);
+}
+
 // Not const: the record it returns is the window's, to be filled.
 // cppcheck-suppress constParameter
 ConvertedLine& next_record(LookAheadWindow& window) {
@@ -218,16 +248,22 @@ void publish_record(LookAheadWindow& window) {
   record.name_key = name_hash(line.designation, true);
   std::uint16_t& count =
       window.in_window[record.name_key & window.in_window_mask];
-  const int written = std::popcount(window.recent_writes);
-  const bool wanted =
-      written < MOSTLY_WRITTEN && (written <= FEW_WRITTEN || on_disk(window) ||
-                                   window.published % PROBE == 0);
-  const bool looks = count == 0 && wanted && !window.folder.missing;
+  const bool looks = count == 0 && looking_ahead(window);
   ++count;
   record.look = platform::FileLook{};
   record.looked = false;
   record.writes_at_publish = window.unlooked_writes;
   record.state.store(looks ? READY : DONE, std::memory_order_release);
+  // A record without a look is passed over here when no worker is behind
+  // it: workers that had to step over it would never find themselves idle,
+  // and one of them would spin through every record of a run whose files
+  // are mostly written (a core's worth of system time, and the run 5-10 %
+  // slower than with one thread).
+  if (!looks) {
+    std::uint64_t expected = window.published;
+    window.next_claim.compare_exchange_strong(expected, expected + 1,
+                                              std::memory_order_relaxed);
+  }
   ++window.published;
   window.ready.store(window.published);
   // A sleeping worker is woken only for a backlog that the workers awake
@@ -268,12 +304,14 @@ void retire_oldest(LookAheadWindow& window, platform::WriteStatus status) {
   const bool wrote = status == platform::WriteStatus::Changed ||
                      status == platform::WriteStatus::NotWritten;
   if (!record.looked && wrote && !window.dry_run) ++window.unlooked_writes;
-  window.recent_writes =
-      window.recent_writes << 1U |
-      (wrote || status == platform::WriteStatus::Created ? 1U : 0U);
+  note_finished(window, status);
   --window.in_window[record.name_key & window.in_window_mask];
   platform::forget_look(record.look);
   record.state.store(FREE, std::memory_order_relaxed);
+  // Nor need a worker step over a record finished before one reached it.
+  std::uint64_t expected = window.retired;
+  window.next_claim.compare_exchange_strong(expected, expected + 1,
+                                            std::memory_order_relaxed);
   ++window.retired;
 }
 
