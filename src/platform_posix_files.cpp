@@ -183,17 +183,20 @@ void look_at_text_file(const OutputFolder& folder, const char* name,
         errno == ENOENT ? FileLook::Found::Missing : FileLook::Found::Other;
     return;
   }
+  // A file that holds the line is left as it is, whatever it is, as a
+  // run with one thread leaves it (O_NONBLOCK keeps a FIFO from waiting);
+  // only a file to be written must be a regular file with one name.
+  if (compare_start(descriptor, data, size, look.longer) ==
+      WriteStatus::Unchanged) {
+    ::close(descriptor);
+    look.found = FileLook::Found::Same;
+    return;
+  }
   struct stat info {};
   if (::fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode) ||
       info.st_nlink != 1) {
     ::close(descriptor);
     look.found = FileLook::Found::Other;
-    return;
-  }
-  if (compare_start(descriptor, data, size, look.longer) ==
-      WriteStatus::Unchanged) {
-    ::close(descriptor);
-    look.found = FileLook::Found::Same;
     return;
   }
   look.found = FileLook::Found::Different;
