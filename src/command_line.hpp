@@ -26,10 +26,12 @@ inline constexpr std::string_view USAGE_LINE =
 inline constexpr std::string_view TRY_HELP_LINE =
     "Try 'orbelm --help' for more information.\n";
 
-// The --jobs of a run that gives none: the run's own thread and 15
+// The --jobs of a run that gives none: the run's own thread and 31
 // look-ahead workers. Their looks mostly wait on the disk, so more workers
-// than cores pay.
-inline constexpr unsigned DEFAULT_JOBS = 16;
+// than cores pay: a cold refresh of 300,000 files on 2 cores took a median
+// 5.9 s with 32 threads, 6.5 s with 16, against 5.5 s for 32 processes
+// that only read and compare.
+inline constexpr unsigned DEFAULT_JOBS = 32;
 inline constexpr unsigned MAX_JOBS = 256;
 
 struct CommandLine {

@@ -19,22 +19,20 @@ constexpr int READY = 1;
 constexpr int LOOKING = 2;
 constexpr int DONE = 3;
 
-// Of the last 64 records committed, this many or more wrote their file
-// (created or changed it): the files ahead are not looked at until fewer
-// do. In a fresh folder a look finds nothing; where most files change, the
-// run is bound by its writes, and reads made beside them only slow them
-// (the same refresh of 300,000 files in which every line changed took
-// 3.8-5.6 s with looks against 3.7-4.8 s without, with twice the system
-// time).
-constexpr int MOSTLY_WRITTEN = 32;
+// Of the last 64 records finished, this many or more created their file:
+// the files ahead are not looked at until fewer do. In a fresh folder a
+// look finds nothing, and creating the files is all the run does.
+constexpr int MOSTLY_CREATED = 32;
 
 // While the files are in memory, looks pay only where nearly nothing is
 // written: with a tenth of 300,000 files changed, reads beside the writes
 // doubled the system time (3.2-3.8 s against 1.4-1.8 s) and the run took
-// 1.2 times as long. So with more than FEW_WRITTEN of the last 64 records
-// written and looks quick, records are finished without the window, and
-// every PROBE-th one's file is looked at first, to notice when the files
-// are no longer in memory.
+// 1.2 times as long; with every file changed, 3.8-5.6 s against 3.7-4.8 s.
+// So with more than FEW_WRITTEN of the last 64 records written (changed
+// or created) and looks quick, records are finished without the window,
+// and every PROBE-th one's file is looked at first, to notice when the
+// files are no longer in memory: then reads made ahead pay however many
+// files change, since a write of part of a block waits for its read.
 constexpr int FEW_WRITTEN = 3;
 constexpr std::uint64_t PROBE = 64;
 
@@ -131,9 +129,12 @@ void work(LookAheadWindow& window) {
   while (!window.stopping.load(std::memory_order_relaxed)) {
     std::uint64_t index = window.next_claim.load(std::memory_order_relaxed);
     if (index >= window.ready.load(std::memory_order_acquire)) {
-      // The next record is usually a few microseconds away: a thread that
-      // gives its core up a few times before it sleeps saves the wake-up.
-      if (++idle < IDLE_YIELDS) {
+      // With the files in memory the next record is usually a few
+      // microseconds away: a thread that gives its core up a few times
+      // before it sleeps saves the wake-up. Waiting on the disk, the other
+      // workers want the core (a cold refresh of 300,000 files made 230,000
+      // yields, and 100,000 more switches between threads, without gain).
+      if (++idle < IDLE_YIELDS && !on_disk(window)) {
         std::this_thread::yield();
       } else {
         sleep_until_ready(window);
@@ -174,7 +175,7 @@ void start_look_ahead(LookAheadWindow& window,
                       const platform::OutputFolder& folder, bool dry_run,
                       unsigned jobs) {
   if (jobs <= 1 || !platform::LOOKS_AHEAD) return;
-  window.capacity = std::max<std::size_t>(64, std::size_t{16} * jobs);
+  window.capacity = std::max<std::size_t>(64, std::size_t{8} * jobs);
   window.records = std::make_unique<PendingRecord[]>(window.capacity);
   const std::size_t table = std::bit_ceil(4 * window.capacity);
   window.in_window = std::make_unique<std::uint16_t[]>(table);
@@ -209,29 +210,36 @@ void stop_look_ahead(LookAheadWindow& window) {
     platform::forget_look(window.records[i].look);
 }
 
+namespace {
+
+// Whether files are being looked at, ahead or now and then.
+bool looks_pay(const LookAheadWindow& window) {
+  return window_used(window) && !window.folder.missing &&
+         std::popcount(window.recent_creations) < MOSTLY_CREATED;
+}
+
+}  // namespace
+
 bool looking_ahead(const LookAheadWindow& window) {
-  if (!window_used(window) || window.folder.missing) return false;
-  const int written = std::popcount(window.recent_writes);
-  return written < MOSTLY_WRITTEN &&
-         (written <= FEW_WRITTEN || on_disk(window));
+  return looks_pay(window) &&
+         (std::popcount(window.recent_writes) <= FEW_WRITTEN ||
+          on_disk(window));
 }
 
 void look_now(LookAheadWindow& window, const ConvertedLine& line,
               platform::FileLook& look) {
-  if (!window_used(window) || window.folder.missing ||
-      std::popcount(window.recent_writes) >= MOSTLY_WRITTEN ||
-      ++window.finished_alone % PROBE != 0)
-    return;
-  timed_look(window, line, window.no_access_time, look);
+  if (looks_pay(window) && ++window.finished_alone % PROBE == 0)
+    timed_look(window, line, window.no_access_time, look);
 }
 
 void note_finished(LookAheadWindow& window, platform::WriteStatus status) {
-  window.recent_writes = window.recent_writes << 1U |
-                         (status == platform::WriteStatus::Changed ||
-                                  status == platform::WriteStatus::NotWritten ||
-                                  status == platform::WriteStatus::Created
-                              ? 1U
-                              : 0U);
+  using platform::WriteStatus;
+  const bool created = status == WriteStatus::Created;
+  const bool wrote = created || status == WriteStatus::Changed ||
+                     status == WriteStatus::NotWritten;
+  window.recent_writes = window.recent_writes << 1U | (wrote ? 1U : 0U);
+  window.recent_creations =
+      window.recent_creations << 1U | (created ? 1U : 0U);
 }
 
 // Not const: the record it returns is the window's, to be filled.

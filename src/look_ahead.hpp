@@ -46,6 +46,7 @@ struct LookAheadWindow {
   // Written by the run's thread only.
   std::uint64_t unlooked_writes = 0;  // files changed without a look
   std::uint64_t recent_writes = 0;    // a bit per record, the newest last
+  std::uint64_t recent_creations = 0;  // the same of the files created
   std::unique_ptr<std::uint16_t[]> in_window;  // counts by name_key
   std::size_t in_window_mask = 0;
   std::uint64_t finished_alone = 0;  // records finished without the window
@@ -87,14 +88,14 @@ inline bool window_empty(const LookAheadWindow& window) {
   return window.published == window.retired;
 }
 // Whether the files of the records ahead are to be looked at: not without
-// workers or without the folder, nor where most files are being written,
+// workers or without the folder, nor where most files are being created,
 // nor where the files are in memory and more than a few are written. A
 // record that comes while they are not is finished at once, without the
 // window, as a run with one thread finishes it (see look_now()).
 bool looking_ahead(const LookAheadWindow& window);
 
 // For a record finished without the window: now and then (every 64th
-// record, unless most are written) looks at its file into `look` and
+// record, unless most are created) looks at its file into `look` and
 // times the look, so that the run notices when the files are no longer in
 // memory; otherwise leaves `look` as it is. Then note_finished() with how
 // its file was written.
