@@ -98,7 +98,7 @@ void define_options(CLI::App& app, CommandLine& line, Values& values) {
                  "work on the element files with N threads: the\n"
                  "run's own, which writes every file in input\n"
                  "order, and N-1 that read existing files ahead\n"
-                 "of it (default 32; 1: one thread)")
+                 "of it (default 16; 1: one thread)")
       ->type_name("N");
   app.footer(EXIT_STATUS);
 }

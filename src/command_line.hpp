@@ -26,12 +26,13 @@ inline constexpr std::string_view USAGE_LINE =
 inline constexpr std::string_view TRY_HELP_LINE =
     "Try 'orbelm --help' for more information.\n";
 
-// The --jobs of a run that gives none: the run's own thread and 31
+// The --jobs of a run that gives none: the run's own thread and 15
 // look-ahead workers. Their looks mostly wait on the disk, so more workers
-// than cores pay: a cold refresh of 300,000 files on 2 cores took a median
-// 5.9 s with 32 threads, 6.5 s with 16, against 5.5 s for 32 processes
-// that only read and compare.
-inline constexpr unsigned DEFAULT_JOBS = 32;
+// than cores pay; more than 16 threads did not pay here: a cold refresh of
+// 300,000 files on 2 cores took a median 5.46 s with 16 threads in two
+// sittings, 6.12 s and 5.66 s with 32, against 4.61 s and 5.66 s for 32
+// processes that only read and compare.
+inline constexpr unsigned DEFAULT_JOBS = 16;
 inline constexpr unsigned MAX_JOBS = 256;
 
 struct CommandLine {
