@@ -102,6 +102,22 @@ void look(LookAheadWindow& window, PendingRecord& record,
   record.state.notify_one();
 }
 
+// Moves the next claim past the record at `index` when no worker has
+// reached it: workers that had to step over records without a look would
+// never find themselves idle, and one of them would spin through every
+// record of a run whose files are mostly written (a core's worth of system
+// time, and the run 5-10 % slower than with one thread).
+void pass_over(LookAheadWindow& window, std::uint64_t index) {
+  window.next_claim.compare_exchange_strong(index, index + 1,
+                                            std::memory_order_relaxed);
+}
+
+// Whether a write changed an existing file (or tried to).
+bool changed(platform::WriteStatus status) {
+  return status == platform::WriteStatus::Changed ||
+         status == platform::WriteStatus::NotWritten;
+}
+
 bool claim(PendingRecord& record) {
   int expected = READY;
   return record.state.compare_exchange_strong(expected, LOOKING,
@@ -236,13 +252,10 @@ void look_now(LookAheadWindow& window, const ConvertedLine& line,
 }
 
 void note_finished(LookAheadWindow& window, platform::WriteStatus status) {
-  using platform::WriteStatus;
-  const bool created = status == WriteStatus::Created;
-  const bool wrote = created || status == WriteStatus::Changed ||
-                     status == WriteStatus::NotWritten;
+  const bool created = status == platform::WriteStatus::Created;
+  const bool wrote = created || changed(status);
   window.recent_writes = window.recent_writes << 1U | (wrote ? 1U : 0U);
-  window.recent_creations =
-      window.recent_creations << 1U | (created ? 1U : 0U);
+  window.recent_creations = window.recent_creations << 1U | (created ? 1U : 0U);
 }
 
 // Not const: the record it returns is the window's, to be filled.
@@ -265,16 +278,7 @@ void publish_record(LookAheadWindow& window) {
   record.looked = false;
   record.writes_at_publish = window.unlooked_writes;
   record.state.store(looks ? READY : DONE, std::memory_order_release);
-  // A record without a look is passed over here when no worker is behind
-  // it: workers that had to step over it would never find themselves idle,
-  // and one of them would spin through every record of a run whose files
-  // are mostly written (a core's worth of system time, and the run 5-10 %
-  // slower than with one thread).
-  if (!looks) {
-    std::uint64_t expected = window.published;
-    window.next_claim.compare_exchange_strong(expected, expected + 1,
-                                              std::memory_order_relaxed);
-  }
+  if (!looks) pass_over(window, window.published);
   ++window.published;
   window.ready.store(window.published);
   // A sleeping worker is woken only for a backlog that the workers awake
@@ -312,17 +316,13 @@ PendingRecord& oldest_record(LookAheadWindow& window) {
 
 void retire_oldest(LookAheadWindow& window, platform::WriteStatus status) {
   PendingRecord& record = record_at(window, window.retired);
-  const bool wrote = status == platform::WriteStatus::Changed ||
-                     status == platform::WriteStatus::NotWritten;
-  if (!record.looked && wrote && !window.dry_run) ++window.unlooked_writes;
+  if (!record.looked && changed(status) && !window.dry_run)
+    ++window.unlooked_writes;
   note_finished(window, status);
   --window.in_window[record.name_key & window.in_window_mask];
   platform::forget_look(record.look);
   record.state.store(FREE, std::memory_order_relaxed);
-  // Nor need a worker step over a record finished before one reached it.
-  std::uint64_t expected = window.retired;
-  window.next_claim.compare_exchange_strong(expected, expected + 1,
-                                            std::memory_order_relaxed);
+  pass_over(window, window.retired);  // finished before a worker came
   ++window.retired;
 }
 

@@ -44,8 +44,8 @@ struct LookAheadWindow {
   std::uint64_t published = 0;
   std::uint64_t retired = 0;
   // Written by the run's thread only.
-  std::uint64_t unlooked_writes = 0;  // files changed without a look
-  std::uint64_t recent_writes = 0;    // a bit per record, the newest last
+  std::uint64_t unlooked_writes = 0;   // files changed without a look
+  std::uint64_t recent_writes = 0;     // a bit per record, the newest last
   std::uint64_t recent_creations = 0;  // the same of the files created
   std::unique_ptr<std::uint16_t[]> in_window;  // counts by name_key
   std::size_t in_window_mask = 0;
