@@ -50,6 +50,9 @@ struct LookAheadWindow {
   std::unique_ptr<std::uint16_t[]> in_window;  // counts by name_key
   std::size_t in_window_mask = 0;
   std::uint64_t finished_alone = 0;  // records finished without the window
+  std::uint64_t stretch_writes = 0;  // files written in the current stretch
+  unsigned jobs = 1;                 // the workers' number, the run's thread
+  bool workers_started = false;      // (or tried to start)
   bool dry_run = false;
   bool no_access_time = true;     // the run's thread's own copy
   platform::OutputFolder folder;  // the workers' copy
@@ -58,18 +61,20 @@ struct LookAheadWindow {
   std::atomic<std::uint64_t> next_claim{0};
   std::atomic<unsigned> sleeping{0};
   std::atomic<bool> stopping{false};
-  // How much the recent looks waited for the disk (see look_ahead.cpp);
-  // a run starts as if they did.
-  std::atomic<int> slow_score{256};
+  // How much the recent looks waited for the disk (see look_ahead.cpp).
+  std::atomic<int> slow_score{0};
   unsigned fast_workers = 1;  // workers awake at most while looks are quick
   std::mutex sleep_mutex;
   std::condition_variable wake;
   std::vector<std::thread> workers;
 };
 
-// Starts `jobs` - 1 workers over `folder` (at least one); `dry_run` looks
-// without keeping files open. Without workers (jobs 1, or a platform
-// whose looks find nothing) the run does not use the window.
+// Sets the window up for `jobs` - 1 workers over `folder` (at least one);
+// `dry_run` looks without keeping files open. The workers start only once
+// the records finished without the window show that looks ahead pay: the
+// files are not in memory, or nearly none of them are written (see
+// note_finished()); until then the run is that of one thread. With jobs 1,
+// or on a platform whose looks find nothing, the window is never used.
 void start_look_ahead(LookAheadWindow& window,
                       const platform::OutputFolder& folder, bool dry_run,
                       unsigned jobs);
@@ -78,9 +83,6 @@ void start_look_ahead(LookAheadWindow& window,
 // the records still in the window are dropped.
 void stop_look_ahead(LookAheadWindow& window);
 
-inline bool window_used(const LookAheadWindow& window) {
-  return !window.workers.empty();
-}
 inline bool window_full(const LookAheadWindow& window) {
   return window.published - window.retired == window.capacity;
 }
@@ -94,11 +96,12 @@ inline bool window_empty(const LookAheadWindow& window) {
 // window, as a run with one thread finishes it (see look_now()).
 bool looking_ahead(const LookAheadWindow& window);
 
-// For a record finished without the window: now and then (every 64th
-// record, unless most are created) looks at its file into `look` and
-// times the look, so that the run notices when the files are no longer in
-// memory; otherwise leaves `look` as it is. Then note_finished() with how
-// its file was written.
+// For a record finished without the window: now and then (each of the
+// first 64 records, then every 64th, unless most are created) looks at its
+// file into `look` and times the look, so that the run notices when the
+// files are not in memory; otherwise leaves `look` as it is. Then
+// note_finished() with how its file was written, which starts the workers
+// when the records so far show that looks ahead pay.
 void look_now(LookAheadWindow& window, const ConvertedLine& line,
               platform::FileLook& look);
 void note_finished(LookAheadWindow& window, platform::WriteStatus status);

@@ -55,10 +55,18 @@ class Interruption : public testing::ProgramRun {
  protected:
   // --jobs: none (the default), or a look-ahead window past the input's end.
   const char* jobs_ = nullptr;
+  int records_ = RECORDS;
+  // Every record's line changes from one round to the next, or only every
+  // `changing_`th one's: the workers start only where few files change.
+  int changing_ = 1;
+
+  int line_round(int record, int round) const {
+    return record % changing_ == 0 ? round : 0;
+  }
 
   Texts snapshot() const {
-    Texts texts(RECORDS + 1);
-    for (int record = 1; record <= RECORDS; ++record) {
+    Texts texts(static_cast<std::size_t>(records_) + 1);
+    for (int record = 1; record <= records_; ++record) {
       const fs::path path = work_ / (designation(record) + ".elm");
       if (fs::exists(path))
         texts[static_cast<std::size_t>(record)] = testing::read_file(path);
@@ -71,10 +79,12 @@ class Interruption : public testing::ProgramRun {
   std::pair<int, microseconds> run_round(int round, int signal,
                                          microseconds delay) {
     std::string input;
-    for (int record = 1; record <= RECORDS; ++record) {
+    for (int record = 1; record <= records_; ++record) {
       std::string line = testing::minor_planet_example();
       testing::put(line, 1, designation(record) + "  ");
-      input += testing::put(line, 175, long_name(record, round)) + "\n";
+      input += testing::put(line, 175,
+                            long_name(record, line_round(record, round))) +
+               "\n";
     }
     testing::write_file(dir_ / "in.txt", input);
     const auto start = std::chrono::steady_clock::now();
@@ -113,8 +123,11 @@ class Interruption : public testing::ProgramRun {
 
 TEST_F(Interruption, EveryFileHoldsItsOldOrItsNewLine) { check_rounds(); }
 
+// 2048 records in the window; the workers start after the first 256.
 TEST_F(Interruption, EveryFileHoldsItsOldOrItsNewLineWithAWindowPastTheEnd) {
   jobs_ = "256";
+  records_ = 2000;
+  changing_ = 100;
   check_rounds();
 }
 
@@ -124,7 +137,7 @@ void Interruption::check_rounds() {
   // the window narrows after a signal that came too late (the run had
   // ended) or too early (no record yet, as when a sanitizer's start-up
   // takes most of the run).
-  for (int record = 1; record <= RECORDS; ++record)
+  for (int record = 1; record <= records_; ++record)
     if (record % 5 != 0)
       testing::write_file(work_ / (designation(record) + ".elm"),
                           std::string(record % 300, 'o') + "\n");
@@ -148,13 +161,13 @@ void Interruption::check_rounds() {
       const std::string out = testing::read_file(dir_ / "stdout");
       const std::string err = testing::read_file(dir_ / "stderr");
       const std::size_t names = out.size() / 10;  // "00042.elm\n"
-      std::vector<bool> printed(RECORDS + 1, false);
+      std::vector<bool> printed(static_cast<std::size_t>(records_) + 1);
       for (std::size_t at = 0; at < out.size(); at += 10)
         printed[std::stoul(out.substr(at, 5))] = true;
       const bool stale_removed = !fs::exists(work_ / "stale.elm");
       if (WIFEXITED(status)) {  // the signal came after the run's end
         EXPECT_EQ(WEXITSTATUS(status), 0);
-        EXPECT_EQ(names, static_cast<std::size_t>(RECORDS));
+        EXPECT_EQ(names, static_cast<std::size_t>(records_));
         EXPECT_TRUE(stale_removed);
         EXPECT_EQ(err,
                   "orbelm: removed 1 element file that this run did not "
@@ -163,11 +176,11 @@ void Interruption::check_rounds() {
       } else {
         ASSERT_TRUE(WIFSIGNALED(status));
         EXPECT_EQ(WTERMSIG(status), signal);
-        midway += names > 0 && names < static_cast<std::size_t>(RECORDS);
+        midway += names > 0 && names < static_cast<std::size_t>(records_);
         if (names == 0) earliest = moment;
       }
       // Only a run that got through every record prunes.
-      if (names < static_cast<std::size_t>(RECORDS)) {
+      if (names < static_cast<std::size_t>(records_)) {
         EXPECT_FALSE(stale_removed) << name << " after " << names;
       }
       // Empty also when the signal came before the input was open.
@@ -180,11 +193,13 @@ void Interruption::check_rounds() {
         EXPECT_EQ(err, "");
       }
       const Texts texts = snapshot();
-      for (std::size_t at = 1; at <= RECORDS; ++at)
-        ASSERT_EQ(texts[at], printed[at]
-                                 ? element_line(static_cast<int>(at), round)
-                                 : old_texts[at])
+      for (int at = 1; at <= records_; ++at) {
+        const auto index = static_cast<std::size_t>(at);
+        ASSERT_EQ(texts[index], printed[index]
+                                    ? element_line(at, line_round(at, round))
+                                    : old_texts[index])
             << name << ", record " << at;
+      }
     }
     // With a window past the input's end every name is printed in one
     // burst at the end, which a signal at a random moment seldom meets
