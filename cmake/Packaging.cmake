@@ -22,7 +22,9 @@ include(GNUInstallDirs)
 set(ORBELM_MAINTAINER "The orbelm authors <orbelm@example.org>"
     CACHE STRING "Maintainer named in the Debian package")
 
-# The top release entry of CHANGELOG.md, "## [VERSION] - YYYY-MM-DD".
+# The top release entry of CHANGELOG.md, "## [VERSION] - YYYY-MM-DD", or
+# "## [VERSION] - unreleased" while a version is under way: its date is
+# then the day of configuring (SOURCE_DATE_EPOCH's day when that is set).
 # CHANGELOG.md, LICENSE and README.md are read while configuring, so a
 # change to them configures again.
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
@@ -31,13 +33,19 @@ set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
 file(STRINGS ${PROJECT_SOURCE_DIR}/CHANGELOG.md orbelm_releases
      REGEX "^## \\[[0-9]")
 list(GET orbelm_releases 0 orbelm_release)
-if(NOT orbelm_release MATCHES
-   "^## \\[([^]]+)\\] - (([0-9][0-9][0-9][0-9])-([0-9][0-9])-([0-9][0-9]))")
+if(NOT orbelm_release MATCHES "^## \\[([^]]+)\\] - ([0-9-]+|unreleased)")
   message(FATAL_ERROR "CHANGELOG.md: no entry \"## [VERSION] - YYYY-MM-DD\"")
 endif()
 set(orbelm_release_version ${CMAKE_MATCH_1})
 set(ORBELM_RELEASE_DATE ${CMAKE_MATCH_2})
-set(orbelm_release_ymd ${CMAKE_MATCH_3} ${CMAKE_MATCH_4} ${CMAKE_MATCH_5})
+if(ORBELM_RELEASE_DATE STREQUAL "unreleased")
+  string(TIMESTAMP ORBELM_RELEASE_DATE "%Y-%m-%d" UTC)
+endif()
+if(NOT ORBELM_RELEASE_DATE MATCHES
+   "^([0-9][0-9][0-9][0-9])-([0-9][0-9])-([0-9][0-9])$")
+  message(FATAL_ERROR "CHANGELOG.md: no entry \"## [VERSION] - YYYY-MM-DD\"")
+endif()
+set(orbelm_release_ymd ${CMAKE_MATCH_1} ${CMAKE_MATCH_2} ${CMAKE_MATCH_3})
 if(NOT orbelm_release_version STREQUAL PROJECT_VERSION)
   message(WARNING "CHANGELOG.md's top entry is ${orbelm_release_version}, "
                   "the project's version ${PROJECT_VERSION}")
