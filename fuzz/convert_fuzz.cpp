@@ -94,6 +94,22 @@ std::string model_token(std::string_view line, std::size_t from) {
   return token;
 }
 
+// The letters that extend a numbered periodic comet's designation: four
+// digits and "P" or "D", blanks, then one or two lower-case letters that
+// end in column 12 and are followed by white space or the line's end.
+std::string fragment(std::string_view line) {
+  const auto lower = [](char c) { return c >= 'a' && c <= 'z'; };
+  if (line.size() < 12 || (line.size() > 12 && !is_blank(line[12]))) return {};
+  for (std::size_t i = 0; i < 4; ++i)
+    if (line[i] < '0' || line[i] > '9') return {};
+  if (!is_one_of(line[4], "PD")) return {};
+  if (!lower(line[11])) return {};
+  const std::size_t first = lower(line[10]) ? 10 : 11;
+  for (std::size_t i = 5; i < first; ++i)
+    if (line[i] != ' ') return {};
+  return std::string(line.substr(first, 12 - first));
+}
+
 ModelRecord model_record(std::string_view line) {
   const char c1 = line.empty() ? ' ' : line[0];
   const char c5 = line.size() < 5 ? ' ' : line[4];
@@ -104,7 +120,7 @@ ModelRecord model_record(std::string_view line) {
     return {RecordKind::MinorPlanet, model_token(line, 0)};
   if (d1) {
     if (c5 == 'P' || c5 == 'D')
-      return {RecordKind::Comet, model_token(line, 0)};
+      return {RecordKind::Comet, model_token(line, 0) + fragment(line)};
     return {};
   }
   if (c1 == ' ' && (c5 == 'P' || c5 == 'D' || c5 == 'C'))

@@ -79,6 +79,11 @@ void define_options(CLI::App& app, CommandLine& line, Values& values) {
       ->type_name("H");
   app.add_flag("--minor-planets", line.minor_planets, "only minor planets");
   app.add_flag("--comets", line.comets, "only comets");
+  app.add_flag("--all-comet-types", line.all_comet_types,
+               "also convert the interstellar objects (0003I)\n"
+               "and asteroids on cometary orbits (AK17U010)\n"
+               "of a comet file, as comets; without it they\n"
+               "are skipped");
   app.add_option("--designations", values.designations_file,
                  "only records whose designation is listed in\n"
                  "FILE, one per line (lines starting with # are\n"

@@ -53,6 +53,7 @@ struct CommandLine {
   bool minor_planets = false;  // --minor-planets
   bool comets = false;         // --comets
   std::optional<std::string> designations_file;
+  bool all_comet_types = false;  // --all-comet-types
   bool prune = false;            // --prune
   bool dry_run = false;          // --dry-run
   unsigned jobs = DEFAULT_JOBS;  // -j, --jobs: threads on element files

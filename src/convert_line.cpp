@@ -21,10 +21,11 @@ ElementRecord convert_record(RecordKind kind, std::string_view line,
 // convert_line, with a selection or (null) without.
 LineOutcome convert_selected_line(std::string_view line, ConvertedLine& out,
                                   Selection* selection) {
-  const LineClass line_class = classify_line(line);
+  const LineClass line_class =
+      classify_line(line, selection != nullptr && selection->all_comet_types);
   if (!line_class.is_record) return LineOutcome::Skipped;
   out.kind = line_class.kind;
-  out.designation = designation_token(line, line_class.designation_column);
+  out.designation = record_designation(line, line_class, out.fragment);
   if (selection != nullptr &&
       !is_selected(*selection, out.kind, line, out.designation))
     return LineOutcome::Skipped;

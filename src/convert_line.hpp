@@ -23,7 +23,8 @@ enum class LineOutcome {
 // Everything the driver needs to finish one record.
 struct ConvertedLine {
   RecordKind kind;
-  std::string_view designation;         // a view into the line
+  std::string_view designation;         // into the line, or `fragment`
+  char fragment[MAX_DESIGNATION];       // a fragment's designation
   char file_name[MAX_DESIGNATION + 5];  // designation + ".elm", terminated
   std::size_t file_name_size;
   char element_line[MAX_ELEMENT_LINE];
@@ -41,7 +42,9 @@ LineOutcome convert_line(std::string_view line, ConvertedLine& out);
 // convert_line for a run that converts only the records `selection`
 // selects: one it does not select is Skipped, right after its designation
 // is scanned (`out.kind` and `out.designation` are filled), so it is
-// neither checked nor converted.
+// neither checked nor converted. With `selection.all_comet_types` the
+// lines of interstellar objects and of asteroids on cometary orbits are
+// comet records.
 LineOutcome convert_line(std::string_view line, ConvertedLine& out,
                          Selection& selection);
 

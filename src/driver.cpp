@@ -329,6 +329,7 @@ bool set_up_run(const CommandLine& command, RunSetup& setup) {
     selection.minor_planets = command.minor_planets;
     selection.comets = command.comets;
   }
+  selection.all_comet_types = command.all_comet_types;
   if (command.designations_file &&
       !read_designation_list(*command.designations_file, selection))
     return false;

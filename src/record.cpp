@@ -31,7 +31,7 @@ struct LineBuilder {
 
 }  // namespace
 
-LineClass classify_line(std::string_view line) {
+LineClass classify_line(std::string_view line, bool all_comet_types) {
   constexpr LineClass SKIP{false, RecordKind::MinorPlanet, 0};
   if (line.empty()) return SKIP;
   const char c1 = column_char(line, 1);
@@ -40,10 +40,12 @@ LineClass classify_line(std::string_view line) {
   if (c1 == '~' || c1 == '_') return {true, RecordKind::MinorPlanet, 1};
   if (is_decimal_digit(c5)) return {true, RecordKind::MinorPlanet, 1};
   if (is_decimal_digit(c1)) {
-    if (c5 == 'P' || c5 == 'D') return {true, RecordKind::Comet, 1};
+    if (c5 == 'P' || c5 == 'D' || (all_comet_types && c5 == 'I'))
+      return {true, RecordKind::Comet, 1};
     return SKIP;
   }
-  if (c1 == ' ' && (c5 == 'P' || c5 == 'D' || c5 == 'C'))
+  if (c1 == ' ' &&
+      (c5 == 'P' || c5 == 'D' || c5 == 'C' || (all_comet_types && c5 == 'A')))
     return {true, RecordKind::Comet, 5};
   return SKIP;
 }
@@ -55,6 +57,36 @@ std::string_view designation_token(std::string_view line, int column) {
   std::size_t end = begin;
   while (end < line.size() && !is_white_space(line[end])) ++end;
   return line.substr(begin, end - begin);
+}
+
+std::string_view fragment_letters(std::string_view line) {
+  constexpr int LAST = 12;  // the column the letters end in
+  const auto lower = [](char c) { return c >= 'a' && c <= 'z'; };
+  for (int column = 1; column <= 4; ++column)
+    if (!is_decimal_digit(column_char(line, column))) return {};
+  const char type = column_char(line, 5);
+  if ((type != 'P' && type != 'D') || !lower(column_char(line, LAST)) ||
+      !is_white_space(column_char(line, LAST + 1)))
+    return {};
+  const int first = lower(column_char(line, LAST - 1)) ? LAST - 1 : LAST;
+  for (int column = 6; column < first; ++column)
+    if (column_char(line, column) != ' ') return {};
+  return columns(line, first, LAST);
+}
+
+std::string_view record_designation(std::string_view line, LineClass line_class,
+                                    char (&out)[MAX_DESIGNATION]) {
+  const std::string_view token =
+      designation_token(line, line_class.designation_column);
+  if (line_class.kind != RecordKind::Comet ||
+      line_class.designation_column != 1)
+    return token;
+  const std::string_view letters = fragment_letters(line);
+  if (letters.empty()) return token;
+  // The token is the five characters of columns 1-5 here.
+  std::copy(token.begin(), token.end(), out);
+  std::copy(letters.begin(), letters.end(), out + token.size());
+  return {out, token.size() + letters.size()};
 }
 
 // A path is refused on every platform; the platform adds what its file

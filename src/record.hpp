@@ -69,7 +69,13 @@ struct ElementRecord {
 // Examples: "K05A00A ..." and "00433 ..." are minor planets; "0001P ..." is
 // a comet from column 1, "    CJ95O010 ..." one from column 5; "0001C" and
 // "0001I" are skipped.
-LineClass classify_line(std::string_view line);
+// With `all_comet_types`, two lines that rules 5 and 7 skip are comets
+// too: c1 a digit and c5 "I" (a numbered interstellar object, "0003I"),
+// designation from column 1; c1 a blank and c5 "A" (an asteroid on a
+// cometary orbit, "    AK17U010"), designation from column 5. A blank c1
+// with "I" in c5 stays skipped: interstellar objects carry a "C" or "A"
+// designation until they are numbered.
+LineClass classify_line(std::string_view line, bool all_comet_types = false);
 
 // The first white-space-delimited token of `line` from column `column` on:
 // leading blanks, tabs, carriage returns, vertical tabs and form feeds are
@@ -77,6 +83,22 @@ LineClass classify_line(std::string_view line);
 // the line. Example: designation_token("    CJ95O010  1997", 5) is
 // "CJ95O010".
 std::string_view designation_token(std::string_view line, int column);
+
+// The letters of a fragment of a numbered periodic comet, which extend its
+// designation: "b" for "0073P      b", "ab" for "0073P     ab". The line
+// must hold four digits and "P" or "D" in columns 1-5 (a comet token from
+// column 1), blanks from column 6, then one or two lower-case letters
+// ending in column 12, and white space or the line's end in column 13.
+// Anything else gives "": the comet's own line ("0073P         2022"),
+// digits, upper case, three letters or a letter in column 11 only.
+std::string_view fragment_letters(std::string_view line);
+
+// The designation of a record: the token from
+// `line_class.designation_column`, followed directly by the fragment
+// letters of a comet from column 1 ("0073P" and "b" give "0073Pb"). A view
+// of the line, or of `out`, which then holds the token and the letters.
+std::string_view record_designation(std::string_view line, LineClass line_class,
+                                    char (&out)[MAX_DESIGNATION]);
 
 // Whether a designation may name an element file: at most MAX_DESIGNATION
 // characters and no "/" or "\", so that the file lands in the current

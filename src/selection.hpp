@@ -1,5 +1,7 @@
 // Which records a run converts: a brightness limit, the record kinds and a
 // list of designations, all optional; a record must pass every one given.
+// Interstellar objects and asteroids on cometary orbits count as comet
+// records only on request.
 //
 // The run decides per record after it has classified the line and scanned
 // the designation, before it checks the designation and converts, so a
@@ -61,6 +63,10 @@ struct Selection {
   bool minor_planets = true;
   bool comets = true;
   std::optional<DesignationList> designations;
+  // Interstellar objects and asteroids on cometary orbits are comet
+  // records too (classify_line's all_comet_types); the others still pass
+  // the tests above.
+  bool all_comet_types = false;
 };
 
 // Whether the record of `kind` on `line`, with `designation`, passes every

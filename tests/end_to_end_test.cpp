@@ -561,6 +561,69 @@ TEST_F(EndToEnd, SelectionsCombineAndOptionsMayFollowTheInput) {
   EXPECT_EQ(run("-o out -- -x").out, "0099P.elm\n");
 }
 
+// The line of examples/sample.txt that starts with `start` (which appears
+// nowhere before it), with `text` put in from `column`.
+std::string sample_line(std::string_view start, int column = 1,
+                        std::string_view text = "") {
+  const std::string sample =
+      read_file(fs::path(ORBELM_EXAMPLES) / "sample.txt");
+  const std::size_t at = sample.find(start);
+  std::string line = sample.substr(at, sample.find('\n', at) - at);
+  return testing::put(line, column, text) + "\n";
+}
+
+// The published line of the fragment 51P-A, then the same line as the
+// comet's own and with letters in forms that make no fragment. Its element
+// line was checked by hand against its columns: perihelion 2022 10 3.9475
+// = 2459856.4475, epoch 2021 10 16 = 2459503.5, i 5.4259, w 269.2603, node
+// 83.6762 degrees, (8.0 * 2.5) * 10000 + 10.0.
+TEST_F(EndToEnd, FragmentsOfANumberedCometGetFilesOfTheirOwn) {
+  std::string input = sample_line("0051P      a");
+  for (const char* columns :
+       {"        ", "      A ", "    abc ", "     a  ", "     1a ", "      ab"})
+    input += sample_line("0051P      a", 6, columns);
+  write_file(work_ / "in.txt", input);
+  const Result r = run("in.txt");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out,
+            "0051Pa.elm\n0051P.elm\n0051P.elm\n0051P.elm\n0051P.elm\n"
+            "0051P.elm\n0051P.elm\n");
+  const std::string rest =
+      " 2459856.44750  1.692760  0.543479 0.0946998 4.6994788 1.4604252 "
+      "200010.0 2000.0 2459503.50000 51P-A/Harrington         \n";
+  EXPECT_EQ(element_file("0051Pa.elm"), "51P-A/Harr    0051Pa1" + rest);
+  EXPECT_EQ(element_file("0051P.elm"), "51P-A/Harr     0051P1" + rest);
+  write_file(work_ / "list.txt", "0051Pa\n");
+  EXPECT_EQ(run("--designations list.txt in.txt").out, "0051Pa.elm\n");
+}
+
+// The published line of A/2018 V3, an asteroid on a cometary orbit, then
+// the same record as the interstellar object 0003I, and with a blank and
+// "I" or a digit and "A" in columns 1 and 5, which no option makes records.
+// Hand-checked: perihelion 2019 09 8.7340 = 2458735.2340, epoch 2021 10 16,
+// i 164.9772, w 3.5552, node 308.6594 degrees, (2.0 * 2.5) * 10000 + 15.7.
+TEST_F(EndToEnd, InterstellarAndAsteroidalOrbitObjectsOnlyOnRequest) {
+  const std::string asteroid = "    AK18V030";
+  write_file(work_ / "in.txt", sample_line(asteroid) +
+                                   sample_line(asteroid, 1, "0003I       ") +
+                                   sample_line(asteroid, 5, "I") +
+                                   sample_line(asteroid, 1, "0003A") +
+                                   testing::comet_example() + "\n");
+  EXPECT_EQ(run("in.txt").out, "0099P.elm\n");
+  EXPECT_EQ(files(), (Names{"0099P.elm", "in.txt"}));
+
+  const Result r = run("--all-comet-types in.txt");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "AK18V030.elm\n0003I.elm\n0099P.elm\n");
+  const std::string rest =
+      " 2458735.23400  1.341293  0.989180 2.8793953 0.0620499 5.3871228  "
+      "50015.7 2000.0 2459503.50000 A/2018 V3                \n";
+  EXPECT_EQ(element_file("AK18V030.elm"), "A/2018 V3   AK18V0301" + rest);
+  EXPECT_EQ(element_file("0003I.elm"), "A/2018 V3      0003I1" + rest);
+  EXPECT_EQ(run("--all-comet-types --comets in.txt").out, r.out);
+  EXPECT_EQ(run("--all-comet-types --minor-planets in.txt").out, "");
+}
+
 // Messages as GNU tools give them, then the usage line and the pointer to
 // the help.
 TEST_F(EndToEnd, WrongCommandLinesConvertNothing) {

@@ -76,6 +76,13 @@ TEST(DesignationToken, FirstTokenFromItsColumn) {
   EXPECT_EQ(designation_token("K05A00A", 1), "K05A00A");
 }
 
+// The letters must make the word that ends in column 12.
+TEST(FragmentLetters, OnlyAWordEndingInColumn12) {
+  EXPECT_EQ(fragment_letters("0073P     ab"), "ab");  // the line ends there
+  EXPECT_EQ(fragment_letters("0073D      b\t2022"), "b");
+  EXPECT_EQ(fragment_letters("0073P\t     b"), "");
+}
+
 TEST(SafeDesignation, ShortPlainTokensOnly) {
   EXPECT_TRUE(is_safe_designation("K05A00A"));
   EXPECT_TRUE(is_safe_designation("12345678901"));

@@ -143,7 +143,9 @@ def check_model():
                           (b"0001C         1986", b""), (b"0001I         1986", b""),
                           (b" 001C 2", b"C.elm\n"), (b"    C", b"C.elm\n"), (b"K", b"K.elm\n"),
                           (b"ab", b""), (b"abcd5", b"abcd5.elm\n"), (b"~1", b"~1.elm\n"),
-                          (b"\n", b""), (b"Des'n     H     G", b"")]:
+                          (b"\n", b""), (b"Des'n     H     G", b""),
+                          (b"0073P     ab  2022", b"0073Pab.elm\n"),  # fragments
+                          (b"0073D      b", b"0073Db.elm\n"), (b"    PK13R03a", b"PK13R03a.elm\n")]:
         c.equal("console of %r" % line, console, model.run(line + b"\n").stdout)
     # Pieces of 249 characters: a 250-character line ends with a one-character piece.
     c.equal("pieces of a 250-character line", b"K05A00A.elm\nK.elm\n",
@@ -202,16 +204,19 @@ def first_difference(expected, got):
 
 # Selections compared on the generated inputs, seed by seed: the program's options
 # and the model's choice of records.
-SELECTIONS = [(["--max-magnitude", "12"], model.selector(max_magnitude=12.0)),
-              (["--comets", "--max-magnitude=-0"], model.selector(-0.0, [model.COMET])),
+SELECTIONS = [(["--max-magnitude", "12"], dict(select=model.selector(max_magnitude=12.0))),
+              (["--comets", "--max-magnitude=-0"],
+               dict(select=model.selector(-0.0, [model.COMET]))),
               (["--minor-planets", "--max-magnitude", "1e1"],
-               model.selector(10.0, [model.MINOR_PLANET]))]
+               dict(select=model.selector(10.0, [model.MINOR_PLANET]))),
+              (["--all-comet-types", "--comets"],
+               dict(select=model.selector(kinds=[model.COMET]), all_comet_types=True))]
 
 
 def compare(label, program, data, workdir, selection=None):
     """Returns (number of records compared, list of mismatch reports)."""
-    options, select = selection or ([], None)
-    expected = model.run(data, select=select)
+    options, model_options = selection or ([], {})
+    expected = model.run(data, **model_options)
     stdout, stderr, status, files = run_program(program, data, workdir, options)
     reports = []
     if stdout != expected.stdout:

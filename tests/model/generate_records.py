@@ -157,7 +157,9 @@ class Generator:
             number = r.randint(1, 999)
             letter = r.choice("PPPPD")
             designation = "%04d%s" % (number, letter)
-            fragment = r.choice(["  ", "  ", "  ", " a", " b", "ab", " f"])
+            # Fragments, and columns 11-12 that do not make one.
+            fragment = r.choice(["  ", "  ", "  ", " a", " b", "ab", " f", " B", "a ", "a1",
+                                 "Ab"])
             put(line, 1, designation + "     " + fragment)
             name = "%d%s%s/%s" % (number, letter, "-" + fragment.strip().upper()
                                   if fragment.strip() else "", r.choice(COMET_NAMES))

@@ -18,6 +18,7 @@ Everything is kept in bytes: designations and names may hold any byte.
 
 import math
 import os
+import re
 import struct
 import sys
 from decimal import ROUND_HALF_UP, Decimal, localcontext
@@ -267,8 +268,10 @@ def column(text, col):
     return text[col - 1] if len(text) >= col else ord(" ")
 
 
-def classify_line(piece):
-    """(kind, designation column) or None for a line to skip."""
+def classify_line(piece, all_comet_types=False):
+    """(kind, designation column) or None for a line to skip. With all_comet_types, a
+    digit and "I" (interstellar objects) and a blank and "A" (asteroids on cometary
+    orbits) in columns 1 and 5 are comets too."""
     if piece.startswith(b"\n"):   # an empty line
         return None
     text = line_text(piece)
@@ -280,10 +283,20 @@ def classify_line(piece):
     if c5 in DIGITS:
         return MINOR_PLANET, 1
     if c1 in DIGITS:
-        return (COMET, 1) if c5 in b"PD" else None
-    if c1 == ord(" ") and c5 in b"PDC":
+        return (COMET, 1) if c5 in (b"PDI" if all_comet_types else b"PD") else None
+    if c1 == ord(" ") and c5 in (b"PDCA" if all_comet_types else b"PDC"):
         return COMET, 5
     return None
+
+
+def fragment_letters(text):
+    """The lower-case letters that columns 6-12 of a numbered periodic comet's line end
+    with in column 12 (a fragment: "0073P     ab"), or b"" for any other line."""
+    if (len(text) >= 12 and re.fullmatch(rb"[0-9]{4}[PD]", text[0:5])
+            and re.fullmatch(rb" *[a-z]{1,2}", text[5:12])
+            and (len(text) == 12 or text[12] in WHITESPACE)):
+        return text[5:12].lstrip(b" ")
+    return b""
 
 
 def scan_designation(text, col):
@@ -457,16 +470,18 @@ class RunResult:
         self.records = []
 
 
-def run(data, input_name=b"-", select=None):
+def run(data, input_name=b"-", select=None, all_comet_types=False):
     """The run over `data`; `select(text, kind)`, when given, chooses the records."""
     result = RunResult()
     for line_number, piece in split_pieces(data):
-        verdict = classify_line(piece)
+        verdict = classify_line(piece, all_comet_types)
         if verdict is None:
             continue
         kind, col = verdict
         text = line_text(piece)
         designation = scan_designation(text, col)
+        if kind == COMET and col == 1:
+            designation += fragment_letters(text)
         if select is not None and not select(text, kind):
             continue
         problem = designation_problem(designation)
