@@ -12,6 +12,7 @@
 #include "convert_line.hpp"
 #include "element_files.hpp"
 #include "input.hpp"
+#include "input_messages.hpp"
 #include "lines.hpp"
 #include "look_ahead.hpp"
 #include "platform.hpp"
@@ -58,55 +59,6 @@ struct RunState {
   Progress progress{};
   ConvertedLine converted{};  // the record in progress without the window
 };
-
-void report_rejected(RunState& state, std::string_view designation) {
-  clear_progress(state.progress);
-  Diagnostic message;
-  message.append("orbelm: ");
-  message.append_name(state.input_name);
-  message.append(": line ");
-  message.append_number(state.line_number);
-  message.append(": designation \"");
-  message.append_escaped(designation);
-  message.append("\" ");
-  message.append(designation_problem(designation));
-  message.append("; record not converted\n");
-  message.write();
-}
-
-// Damaged compressed data, or a read error: the lines read before it were
-// converted, the rest of the input is not.
-void report_input_failure(const InputStream& stream, RunState& state) {
-  clear_progress(state.progress);
-  Diagnostic message;
-  message.append("orbelm: ");
-  if (stream.failure != InputFailure::Damaged) {
-    message.append("cannot read ");
-    message.append_name(state.input_name);
-    message.append(": ");
-    message.append(std::strerror(stream.read_error));
-    message.append("\n");
-    message.write();
-    return;
-  }
-  message.append_name(state.input_name);
-  message.append(": ");
-  message.append(stream.damage);
-  if (!stream.damage_detail.empty()) {
-    message.append(" (");
-    message.append(stream.damage_detail);
-    message.append(")");
-  }
-  const std::size_t whole_lines = state.line_number - 1;
-  if (whole_lines == 0) {
-    message.append("; no line converted\n");
-  } else {
-    message.append("; lines after line ");
-    message.append_number(whole_lines);
-    message.append(" not converted\n");
-  }
-  message.write();
-}
 
 // The outcome of one record, or of one input, for the run: go on, or stop
 // with status 1.
@@ -201,7 +153,9 @@ Step process_piece(const LinePiece& piece, RunState& state) {
     case LineOutcome::Rejected:
       // After the records before it, as a run without the window says it.
       if (commit_window(state) == Step::Stop) return Step::Stop;
-      report_rejected(state, converted.designation);
+      clear_progress(state.progress);
+      report_rejected(state.input_name, state.line_number,
+                      converted.designation);
       state.any_failure = true;
       return Step::Continue;
     case LineOutcome::Converted:
@@ -228,13 +182,16 @@ long read_platform_input(void* file, char* buffer, std::size_t size) {
 // The line loop over an open input, plain or compressed. An interruption
 // ends the process after the record in progress. The records of the
 // look-ahead window are finished before each read that may wait (a pipe,
-// a terminal), so that no name waits for the input, and at the end.
+// a terminal), so that no name waits for the input, and at the end. A
+// last line that the end of the input cut inside a record is not
+// converted, and stops the run after the lines before it, as damage does.
 Step convert_input(platform::InputFile input, RunState& state) {
   LineReader reader;
   InputStream stream;
   open_stream(stream, read_platform_input, &input);
   state.line_number = 1;
   bool window_stopped = false;
+  CutRecord cut{0, 0};
   FeedEnd end = feed_pieces(
       reader,
       [&stream, &state, &input, &window_stopped](char* buffer,
@@ -248,7 +205,8 @@ Step convert_input(platform::InputFile input, RunState& state) {
         tick_progress(state.progress);
         return count;
       },
-      [&state](const LinePiece& piece) {
+      [&state, &cut](const LinePiece& piece) {
+        if (is_cut_record(piece, cut)) return true;  // reported below
         if (process_piece(piece, state) == Step::Stop) return false;
         if (piece.ends_line) ++state.line_number;
         return platform::interruption() == 0;
@@ -260,7 +218,14 @@ Step convert_input(platform::InputFile input, RunState& state) {
     end = FeedEnd::Stopped;
   if (const int interruption = platform::interruption(); interruption != 0)
     end_interrupted(interruption, state);
-  if (end == FeedEnd::ReadFailed) report_input_failure(stream, state);
+  if (end == FeedEnd::ReadFailed) {
+    clear_progress(state.progress);
+    report_input_failure(stream, state.input_name, state.line_number - 1);
+  } else if (end == FeedEnd::Finished && cut.whole != 0) {
+    clear_progress(state.progress);
+    report_cut_record(state.input_name, state.line_number, cut);
+    end = FeedEnd::Stopped;
+  }
   close_stream(stream);
   return end == FeedEnd::Finished ? Step::Continue : Step::Stop;
 }

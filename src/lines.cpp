@@ -76,7 +76,7 @@ bool next_piece(LineReader& reader, LinePiece& piece) {
     return true;
   }
   if (reader.finished && available > 0) {
-    piece = {{start, available}, true};
+    piece = {{start, available}, true, start[available - 1] != '\r'};
     reader.begin = reader.end;
     return true;
   }

@@ -55,6 +55,13 @@ struct ElementRecord {
   FieldText long_name;                 // at most MAX_LONG_NAME characters
 };
 
+// The characters of a whole record as published, without its line end:
+// every minor-planet line has 202, a comet line at least 160 (162, 168 or
+// 172 in the published files).
+inline constexpr std::size_t whole_record_size(RecordKind kind) {
+  return kind == RecordKind::MinorPlanet ? 202 : 160;
+}
+
 // classify_line: what a line is, from its columns 1 and 5 (c1, c5; a
 // column past the end reads as a blank). `line` is the text without its
 // line end. Tested in this order:

@@ -224,18 +224,36 @@ TEST_F(BadInput, CarriageReturnsAloneDoNotEndLines) {
       with_long_name(COMET_LINE, "99P/Testcomet", "99P/Testcomet            "));
 }
 
-TEST_F(BadInput, FileEndsInTheMiddleOfARecord) {
-  // Cut after column 60: M, the argument of perihelion and the node are
-  // whole; the rest reads as blanks, so n = 0 and a = 0 give infinities.
+// A download cut inside the last record: the lines before it are
+// converted, the cut record is not (its missing columns would read as
+// blanks), later inputs are not read and nothing is pruned. A minor planet
+// cut after column 60 in a file; a comet one character short on standard
+// input.
+TEST_F(BadInput, InputThatEndsInsideARecordStopsTheRunUnpruned) {
+  write_file(work_ / "stale.elm", "old\n");
   write_file(work_ / "in.txt",
              comet_example() + "\n" + minor_planet_example().substr(0, 60));
-  const Result r = run("in.txt");
-  EXPECT_EQ(r.out, "0099P.elm\nK05A00A.elm\n");
-  expect_sound_run(r);
+  write_file(work_ / "later.txt", minor_planet_example() + "\n");
+  const Result file = run("--prune in.txt later.txt");
+  EXPECT_EQ(file.status, 1);
+  EXPECT_EQ(file.out, "0099P.elm\n");
+  EXPECT_EQ(file.err,
+            "orbelm: in.txt: line 2: the input ends inside a record (60 of 202 "
+            "characters); the file may be cut short\n");
   EXPECT_EQ(element_file("0099P.elm"), COMET_LINE);
-  EXPECT_EQ(element_file("K05A00A.elm"),
-            "             K05A00A0            inf          inf           "
-            "0.0000000 1.5707963 3.1415927   1203.3 2000.0 2455400.50000 \n");
+  EXPECT_EQ(files(), (Names{"0099P.elm", "in.txt", "later.txt", "stale.elm"}));
+
+  std::string comet = comet_example();
+  const Result piped =
+      run("--prune -", minor_planet_example() + "\r\n" +
+                           comet.append(159 - comet.size(), ' '));
+  EXPECT_EQ(piped.status, 1);
+  EXPECT_EQ(piped.out, "K05A00A.elm\n");
+  EXPECT_EQ(piped.err,
+            "orbelm: standard input: line 2: the input ends inside a record "
+            "(159 of 160 characters); the file may be cut short\n");
+  EXPECT_EQ(element_file("K05A00A.elm"), MINOR_PLANET_LINE);
+  EXPECT_TRUE(fs::exists(work_ / "stale.elm"));
 }
 
 TEST_F(BadInput, DesignationsThatArePathsNeverLeaveTheFolder) {

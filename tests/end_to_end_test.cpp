@@ -287,10 +287,19 @@ TEST_F(EndToEnd, CarriageReturnLineEndsReadTheSame) {
   EXPECT_EQ(element_file("0099P.elm"), testing::COMET_EXAMPLE_ELEMENTS);
 }
 
-TEST_F(EndToEnd, LastLineWithoutNewline) {
-  write_file(work_ / "in.txt", testing::comet_example());
-  EXPECT_EQ(run("in.txt").out, "0099P.elm\n");
-  EXPECT_EQ(element_file("0099P.elm"), testing::COMET_EXAMPLE_ELEMENTS);
+// A whole comet record is 160 characters or more; cut shorter, see
+// BadInput.InputThatEndsInsideARecordStopsTheRunUnpruned.
+TEST_F(EndToEnd, WholeLastRecordWithoutNewlineIsConverted) {
+  std::string whole = testing::comet_example();
+  write_file(work_ / "in.txt", whole.append(160 - whole.size(), ' '));
+  const Result r = run("in.txt");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "0099P.elm\n");
+  EXPECT_EQ(r.err, "");
+  // The long name "99P/Testcomet" now has the blanks to column 127.
+  std::string expected(testing::COMET_EXAMPLE_ELEMENTS);
+  EXPECT_EQ(element_file("0099P.elm"),
+            expected.insert(expected.size() - 1, 12, ' '));
 }
 
 TEST_F(EndToEnd, PromptAsksForTheFileName) {
@@ -557,7 +566,7 @@ TEST_F(EndToEnd, SelectionsCombineAndOptionsMayFollowTheInput) {
   // Options without an input name: the prompt asks for it.
   EXPECT_EQ(run("--comets -o out", "in.txt\n").out, "input_file = 0099P.elm\n");
   // After "--" every argument is an input name.
-  write_file(work_ / "-x", testing::comet_example());
+  write_file(work_ / "-x", testing::comet_example() + "\n");
   EXPECT_EQ(run("-o out -- -x").out, "0099P.elm\n");
 }
 

@@ -12,11 +12,13 @@ namespace {
 struct Read {
   std::string text;
   bool ends_line;
+  bool unterminated = false;
   bool operator==(const Read&) const = default;
 };
 
 std::ostream& operator<<(std::ostream& out, const Read& read) {
-  return out << '"' << read.text << '"' << (read.ends_line ? "+NL" : "");
+  return out << '"' << read.text << '"' << (read.ends_line ? "+NL" : "")
+             << (read.unterminated ? "+END" : "");
 }
 
 // Feeds `input` to a reader in blocks of `block` bytes and collects every
@@ -36,7 +38,8 @@ std::vector<Read> read_all(const std::string& input, std::size_t block) {
     else
       commit_input(*reader, size);
     while (next_piece(*reader, piece))
-      pieces.push_back({std::string(piece.text), piece.ends_line});
+      pieces.push_back(
+          {std::string(piece.text), piece.ends_line, piece.unterminated});
   }
   return pieces;
 }
@@ -48,7 +51,12 @@ std::vector<Read> read_all(const std::string& input) {
 TEST(LineReader, LinesWithAndWithoutAFinalNewline) {
   EXPECT_EQ(read_all("a\nbc\n"),
             (std::vector<Read>{{"a", true}, {"bc", true}}));
-  EXPECT_EQ(read_all("a\nbc"), (std::vector<Read>{{"a", true}, {"bc", true}}));
+  EXPECT_EQ(read_all("a\nbc"),
+            (std::vector<Read>{{"a", true}, {"bc", true, true}}));
+  // A final CR is half of a CR LF: not unterminated, also when it arrives
+  // alone in the last block.
+  EXPECT_EQ(read_all("a\nbc\r", 1),
+            (std::vector<Read>{{"a", true}, {"bc\r", true}}));
   EXPECT_EQ(read_all("\n\n"), (std::vector<Read>{{"", true}, {"", true}}));
   EXPECT_TRUE(read_all("").empty());
 }
@@ -62,9 +70,9 @@ TEST(LineReader, CarriageReturnBeforeNewlineIsDropped) {
 TEST(LineReader, CarriageReturnAndNewlineSplitAcrossBlocks) {
   // With blocks of 3 bytes the pair "\r\n" of "ab\r\ncd" is cut in two.
   EXPECT_EQ(read_all("ab\r\ncd", 3),
-            (std::vector<Read>{{"ab", true}, {"cd", true}}));
+            (std::vector<Read>{{"ab", true}, {"cd", true, true}}));
   EXPECT_EQ(read_all("x\r\r\n\r\ny", 1),
-            (std::vector<Read>{{"x\r", true}, {"", true}, {"y", true}}));
+            (std::vector<Read>{{"x\r", true}, {"", true}, {"y", true, true}}));
 }
 
 TEST(LineReader, LoneCarriageReturnsStayInTheText) {
@@ -112,6 +120,15 @@ TEST(LineReader, LineOf249CharactersLeavesItsNewlineAsAnEmptyLine) {
   // The carriage return of CR LF does not count.
   EXPECT_EQ(read_all(std::string(248, 'x') + "\r\n"),
             (std::vector<Read>{{std::string(248, 'x'), true}}));
+}
+
+TEST(LineReader, OnlyAnUnterminatedRecordShorterThanAWholeOneIsCut) {
+  const std::string minor_planet = "K05A00A" + std::string(194, ' ');
+  CutRecord cut{0, 0};
+  EXPECT_TRUE(is_cut_record({minor_planet, true, true}, cut));
+  EXPECT_EQ(cut, (CutRecord{201, 202}));
+  EXPECT_FALSE(is_cut_record({minor_planet + ' ', true, true}, cut));
+  EXPECT_FALSE(is_cut_record({"Des'n     H", true, true}, cut));
 }
 
 TEST(LineReader, InputLargerThanTheBuffer) {

@@ -174,15 +174,17 @@ MP_COLUMNS = {
 # ---------------------------------------------------------------------------
 # Running the program against the model.
 
+def records_path(workdir):
+    return os.path.join(workdir, "in", "records.txt")
+
+
 def run_program(program, data, workdir, options=()):
-    input_dir = os.path.join(workdir, "in")
     output_dir = os.path.join(workdir, "out")
-    os.makedirs(input_dir)
+    os.makedirs(os.path.join(workdir, "in"))
     os.makedirs(output_dir)
-    input_path = os.path.join(input_dir, "records.txt")
-    with open(input_path, "wb") as f:
+    with open(records_path(workdir), "wb") as f:
         f.write(data)
-    proc = subprocess.run([program, *options, input_path], cwd=output_dir,
+    proc = subprocess.run([program, *options, records_path(workdir)], cwd=output_dir,
                           stdin=subprocess.DEVNULL,
                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
     files = {}
@@ -216,7 +218,7 @@ SELECTIONS = [(["--max-magnitude", "12"], dict(select=model.selector(max_magnitu
 def compare(label, program, data, workdir, selection=None):
     """Returns (number of records compared, list of mismatch reports)."""
     options, model_options = selection or ([], {})
-    expected = model.run(data, **model_options)
+    expected = model.run(data, os.fsencode(records_path(workdir)), **model_options)
     stdout, stderr, status, files = run_program(program, data, workdir, options)
     reports = []
     if stdout != expected.stdout:
@@ -225,9 +227,13 @@ def compare(label, program, data, workdir, selection=None):
                        "  got      %r" % (label, n, e, g))
     if status != expected.status:
         reports.append("%s: exit status expected %d, got %d" % (label, expected.status, status))
-    if bool(stderr) != bool(expected.rejected):
+    if bool(stderr) != bool(expected.rejected or expected.cut):
         reports.append("%s: standard error expected %s, got %r" % (
-            label, "a message" if expected.rejected else "nothing", stderr[:300]))
+            label, "a message" if expected.rejected or expected.cut else "nothing",
+            stderr[:300]))
+    elif expected.cut and not stderr.endswith(expected.stderr.splitlines(True)[-1]):
+        reports.append("%s: expected the cut record of line %d reported, got %r" % (
+            label, expected.cut[0], stderr[-300:]))
     last_record = {name: (number, piece) for number, piece, name in expected.records}
     for name in sorted(set(expected.files) - set(files)):
         reports.append("%s: file %r missing (record at line %d: %r)" % (
@@ -313,7 +319,8 @@ def main(argv):
         return 1
 
     inputs = [("worked examples", MINOR_PLANET_EXAMPLE + b"\n" + COMET_EXAMPLE + b"\n"),
-              ("empty input", b""), ("lines at the piece limit", piece_limit_lines())]
+              ("empty input", b""), ("lines at the piece limit", piece_limit_lines()),
+              ("a cut last record", MINOR_PLANET_EXAMPLE + b"\n" + COMET_EXAMPLE)]
     sample = os.path.join(HERE, "..", "..", "examples", "sample.txt")
     if os.path.exists(sample):
         with open(sample, "rb") as f:

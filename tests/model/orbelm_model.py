@@ -460,6 +460,21 @@ def selector(max_magnitude=None, kinds=(MINOR_PLANET, COMET)):
     return select
 
 
+# The characters of a whole published record.
+WHOLE_RECORD = {MINOR_PLANET: 202, COMET: 160}
+
+
+def cut_record(piece):
+    """(characters, whole) when `piece`, the input's last, ends without a line end (a
+    final CR is half of one) and is a record of any comet type shorter than a whole
+    one: the input was cut short, the piece is not converted and the run fails."""
+    verdict = classify_line(piece, all_comet_types=True)
+    if verdict is None or piece.endswith((b"\n", b"\r")):
+        return None
+    size = len(line_text(piece))
+    return (size, WHOLE_RECORD[verdict[0]]) if size < WHOLE_RECORD[verdict[0]] else None
+
+
 class RunResult:
     def __init__(self):
         self.stdout = bytearray()
@@ -468,12 +483,22 @@ class RunResult:
         self.files = {}
         self.rejected = []
         self.records = []
+        self.cut = None  # (line number, characters, whole) of a cut last record
 
 
 def run(data, input_name=b"-", select=None, all_comet_types=False):
     """The run over `data`; `select(text, kind)`, when given, chooses the records."""
     result = RunResult()
-    for line_number, piece in split_pieces(data):
+    pieces = list(split_pieces(data))
+    for index, (line_number, piece) in enumerate(pieces):
+        cut = cut_record(piece) if index == len(pieces) - 1 else None
+        if cut:
+            result.cut = (line_number,) + cut
+            result.stderr += (b"orbelm: %s: line %d: the input ends inside a record (%d of %d "
+                              b"characters); the file may be cut short\n" % (
+                                  (input_name, line_number) + cut))
+            result.status = 1
+            break
         verdict = classify_line(piece, all_comet_types)
         if verdict is None:
             continue
