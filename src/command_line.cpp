@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <limits>
 #include <system_error>
 
 namespace orbelm {
@@ -37,9 +38,10 @@ constexpr const char* DESCRIPTION =
 constexpr const char* EXIT_STATUS =
     "Exit status: 0 when every selected record was converted; 1 when an\n"
     "input, the designation list, DIR or an element file cannot be opened,\n"
-    "read or written, compressed input is damaged, or a record was not\n"
-    "converted because its designation cannot name a file; 2 when the\n"
-    "command line is wrong.";
+    "read or written, compressed input is damaged, an input ends inside a\n"
+    "record, a record was not converted because its designation cannot\n"
+    "name a file, or --prune would remove more than --max-delete allows;\n"
+    "2 when the command line is wrong.";
 
 // The help as it reads best here: the usage line first, then what the
 // program does, the options and the exit statuses. The input names are
@@ -58,6 +60,7 @@ struct Values {
   std::string max_magnitude;
   std::string designations_file;
   std::string jobs;
+  std::string max_delete;
 };
 
 void define_options(CLI::App& app, CommandLine& line, Values& values) {
@@ -95,6 +98,12 @@ void define_options(CLI::App& app, CommandLine& line, Values& values) {
                "the folder that this run did not write or leave\n"
                "unchanged, including what the options above\n"
                "left out: give all inputs in one run");
+  app.add_option("--max-delete", values.max_delete,
+                 "with --prune, remove nothing when more than N\n"
+                 "files are stale, and say so (default: a tenth\n"
+                 "of the folder's element files, no limit below\n"
+                 "20; all: no limit)")
+      ->type_name("N");
   app.add_flag("--dry-run", line.dry_run,
                "write and remove nothing; tell how many files\n"
                "would be created, changed, left unchanged and\n"
@@ -106,6 +115,17 @@ void define_options(CLI::App& app, CommandLine& line, Values& values) {
                  "of it (default 16; 1: one thread)")
       ->type_name("N");
   app.footer(EXIT_STATUS);
+}
+
+// A --max-delete value: a whole number, or "all" for no limit.
+std::optional<std::uint64_t> parse_max_delete(const std::string& text) {
+  if (text == "all") return std::numeric_limits<std::uint64_t>::max();
+  std::uint64_t count = 0;
+  const auto [end, error] =
+      std::from_chars(text.data(), text.data() + text.size(), count);
+  if (error != std::errc() || end != text.data() + text.size())
+    return std::nullopt;
+  return count;
 }
 
 // Moves the values of the options that were given into `line`.
@@ -126,6 +146,15 @@ void take_values(const CLI::App& app, Values& values, CommandLine& line) {
       return;
     }
     line.jobs = jobs;
+  }
+  if (app.count("--max-delete") > 0) {
+    line.max_delete = parse_max_delete(values.max_delete);
+    if (!line.max_delete) {
+      line.action = CommandLine::Action::UsageError;
+      line.message =
+          "invalid argument '" + values.max_delete + "' for '--max-delete'";
+      return;
+    }
   }
   if (app.count("--max-magnitude") == 0) return;
   line.max_magnitude = parse_limit(values.max_magnitude);

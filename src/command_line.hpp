@@ -7,6 +7,7 @@
 #ifndef ORBELM_COMMAND_LINE_HPP
 #define ORBELM_COMMAND_LINE_HPP
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -57,6 +58,9 @@ struct CommandLine {
   bool prune = false;            // --prune
   bool dry_run = false;          // --dry-run
   unsigned jobs = DEFAULT_JOBS;  // -j, --jobs: threads on element files
+  // --max-delete N: the most files pruning removes; "all" gives the largest
+  // value. None: the default limit.
+  std::optional<std::uint64_t> max_delete;
 };
 
 // The command line of `argc` arguments (argv[0] is the program's name).
@@ -68,9 +72,10 @@ struct CommandLine {
 // that GNU tools give: "unrecognized option '--bogus'", "invalid option --
 // 'x'", "option '--output-dir' requires an argument", "option requires an
 // argument -- 'o'", "option '--output-dir' given more than once",
-// "invalid argument 'abc' for '--max-magnitude'", and "invalid argument
-// '0' for '--jobs'" for a --jobs value that is not a whole number from 1
-// to 256.
+// "invalid argument 'abc' for '--max-magnitude'", "invalid argument '0'
+// for '--jobs'" for a --jobs value that is not a whole number from 1 to
+// 256, and "invalid argument '-1' for '--max-delete'" for a --max-delete
+// value that is neither a whole number nor "all".
 // Example: {"orbelm", "-o", "out", "a.txt", "--", "-b"} gives Run with
 // inputs {"a.txt", "-b"} and output_dir "out".
 CommandLine parse_command_line(int argc, const char* const* argv);

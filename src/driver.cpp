@@ -301,6 +301,7 @@ bool set_up_run(const CommandLine& command, RunSetup& setup) {
   setup.jobs = command.jobs;
   setup.files.dry_run = command.dry_run;
   setup.files.prune = command.prune;
+  setup.files.max_delete = command.max_delete;
   return open_element_folder(command.output_dir, setup.files);
 }
 

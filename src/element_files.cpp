@@ -53,7 +53,39 @@ void report_file(std::string_view what, std::string_view file_name, int error) {
   message.write();
 }
 
+// Says why pruning removes nothing: `stale` files are more than `limit`.
+void report_over_limit(const ElementFiles& files, std::uint64_t stale,
+                       std::uint64_t limit) {
+  Diagnostic message;
+  message.append("orbelm: pruning would remove ");
+  message.append_number(stale);
+  message.append(" of the ");
+  append_files(message, files.listed.count);
+  message.append(" in ");
+  append_folder(message, files);
+  if (files.max_delete) {
+    message.append(", more than --max-delete ");
+    message.append_number(limit);
+  } else {
+    message.append(", more than a tenth (");
+    message.append_number(limit);
+    message.append(")");
+  }
+  message.append("; nothing removed (--max-delete ");
+  message.append_number(stale);
+  message.append(" or --max-delete all allows it)\n");
+  message.write();
+}
+
 }  // namespace
+
+std::uint64_t prune_limit(const ElementFiles& files) {
+  constexpr std::uint64_t SMALLEST_LIMITED = 20;
+  if (files.max_delete) return *files.max_delete;
+  const std::uint64_t held = files.listed.count;
+  if (held < SMALLEST_LIMITED) return UINT64_MAX;
+  return (held + 9) / 10;
+}
 
 bool open_element_folder(const std::optional<std::string>& output_dir,
                          ElementFiles& files) {
@@ -116,6 +148,15 @@ platform::WriteStatus put_element_file(ElementFiles& files,
 bool remove_stale_files(ElementFiles& files, ElementFileCounts& counts,
                         Progress& progress) {
   clear_progress(progress);
+  std::uint64_t stale = 0;
+  for_each_stale_file(files.listed, [&stale](std::string_view) {
+    ++stale;
+    return true;
+  });
+  if (const std::uint64_t limit = prune_limit(files); stale > limit) {
+    report_over_limit(files, stale, limit);
+    return false;
+  }
   bool complete = true;
   for_each_stale_file(files.listed, [&](std::string_view name) {
     if (platform::interruption() != 0) return false;

@@ -6,6 +6,7 @@
 #ifndef ORBELM_ELEMENT_FILES_HPP
 #define ORBELM_ELEMENT_FILES_HPP
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -23,7 +24,18 @@ struct ElementFiles {
   bool dry_run = false;     // read and compare, write nothing
   bool prune = false;       // remove at the end what the run did not keep
   FolderFiles listed;       // with prune: the folder's files at the start
+  // The most files that pruning may remove (--max-delete); none: the
+  // default of prune_limit.
+  std::optional<std::uint64_t> max_delete;
 };
+
+// The most stale files that pruning removes: `files.max_delete` when set,
+// else a tenth of the element files that the folder held at the start,
+// rounded up, and no limit for a folder of fewer than 20. A slip of the
+// selection (--comets on a folder of minor planets too) would remove far
+// more; a monthly refresh removes a few percent. Examples: 68 files give 7,
+// 20 give 2, 19 give no limit (the largest count).
+std::uint64_t prune_limit(const ElementFiles& files);
 
 // Opens the folder `output_dir` (none: the current folder), made with its
 // parents unless `files.dry_run`. False, after "orbelm: cannot use output
@@ -51,7 +63,11 @@ platform::WriteStatus put_element_file(ElementFiles& files,
 // remove NAME.elm"), counting them in `counts.removed`, and says how many
 // ("orbelm: removed 3 element files that this run did not write").
 // Stops early at an interruption. False when a file could not be removed
-// (after "orbelm: cannot remove NAME.elm: REASON").
+// (after "orbelm: cannot remove NAME.elm: REASON"), and when there are more
+// than prune_limit: then nothing is removed, or named, and one line says so
+// ("orbelm: pruning would remove 35 of the 68 element files in folder
+// elements, more than a tenth (7); nothing removed (--max-delete 35 or
+// --max-delete all allows it)"; a dry run says the same).
 bool remove_stale_files(ElementFiles& files, ElementFileCounts& counts,
                         Progress& progress);
 

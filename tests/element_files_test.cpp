@@ -16,6 +16,7 @@
 #include <thread>
 #include <utility>
 
+#include "element_files.hpp"
 #include "program_run.hpp"
 #include "sample_records.hpp"
 
@@ -131,6 +132,55 @@ TEST_F(Refresh, DryRunWritesNothingAndNamesWhatWouldBeRemoved) {
             "orbelm: dry run, nothing written: 2 element files would be "
             "created, 0 changed, 0 left unchanged\n");
   EXPECT_FALSE(fs::exists(work_ / "new"));
+}
+
+TEST(PruneLimit, ATenthRoundedUpOfAFolderOfTwentyOrMore) {
+  ElementFiles files;
+  const auto limit_of = [&files](std::size_t held) {
+    files.listed.count = held;
+    return prune_limit(files);
+  };
+  EXPECT_EQ(limit_of(19), UINT64_MAX);
+  EXPECT_EQ(limit_of(20), 2u);
+  EXPECT_EQ(limit_of(21), 3u);
+  files.max_delete = 0;
+  EXPECT_EQ(limit_of(19), 0u);
+}
+
+// 18 stale files of 20 (a tenth is 2): refused, in a dry run too, until
+// --max-delete allows them.
+TEST_F(Refresh, PruneLimitRefusesReportsAndRemovesNothing) {
+  write_file(work_ / "in.txt", two_records());
+  ASSERT_EQ(run("in.txt").status, 0);
+  for (int i = 10; i < 28; ++i)
+    write_file(work_ / (std::to_string(i) + ".elm"), "old\n");
+  const auto before = state();
+  const std::string refused =
+      "orbelm: pruning would remove 18 of the 20 element files in the "
+      "current folder, more than ";
+  const std::string allow =
+      "; nothing removed (--max-delete 18 or --max-delete all allows it)\n";
+
+  const Result r = run("--prune in.txt");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "K05A00A.elm\n0099P.elm\n");
+  EXPECT_EQ(r.err, refused + "a tenth (2)" + allow);
+  const Result dry = run("--prune --dry-run in.txt");
+  EXPECT_EQ(dry.status, 1);
+  EXPECT_EQ(dry.err, refused + "a tenth (2)" + allow +
+                         "orbelm: dry run, nothing written: 0 element files "
+                         "would be created, 0 changed, 2 left unchanged, 0 "
+                         "removed\n");
+  const Result given = run("--prune --max-delete 17 in.txt");
+  EXPECT_EQ(given.status, 1);
+  EXPECT_EQ(given.err, refused + "--max-delete 17" + allow);
+  EXPECT_EQ(state(), before);
+
+  const Result allowed = run("--prune --max-delete=18 in.txt");
+  EXPECT_EQ(allowed.status, 0);
+  EXPECT_EQ(allowed.err,
+            "orbelm: removed 18 element files that this run did not write\n");
+  EXPECT_EQ(files(), (Names{"0099P.elm", "K05A00A.elm", "in.txt"}));
 }
 
 // The test holds the folder's lock as a first run would.
