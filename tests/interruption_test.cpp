@@ -87,6 +87,10 @@ class Interruption : public testing::ProgramRun {
                "\n";
     }
     testing::write_file(dir_ / "in.txt", input);
+    // A signal before the child has made both files must not leave the
+    // last round's console to be read as this round's.
+    fs::remove(dir_ / "stdout");
+    fs::remove(dir_ / "stderr");
     const auto start = std::chrono::steady_clock::now();
     const pid_t child = ::fork();
     if (child == 0) start_program();
