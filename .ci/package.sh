@@ -29,9 +29,9 @@ fail() { echo "package: $*" >&2; exit 1; }
 
 step "install what packaging needs"
 # zlib (gzip input) for both builds.
-bash .ci/install-deps.sh dpkg-dev lintian gzip zlib1g-dev
+./install-deps.sh dpkg-dev lintian gzip zlib1g-dev
 if [ "$windows" = 1 ]; then
-  bash .ci/install-deps.sh g++-mingw-w64-x86-64 libz-mingw-w64-dev wine wine64 \
+  ./install-deps.sh g++-mingw-w64-x86-64 libz-mingw-w64-dev wine wine64 \
     groff-base
 fi
 

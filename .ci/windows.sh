@@ -13,7 +13,7 @@ started=$SECONDS
 step() { echo "== windows: $* ($((SECONDS - started)) s)"; }
 
 step "install MinGW-w64, its zlib, Wine, the GoogleTest sources and CLI11"
-bash .ci/install-deps.sh g++-mingw-w64-x86-64 libz-mingw-w64-dev wine wine64 \
+./install-deps.sh g++-mingw-w64-x86-64 libz-mingw-w64-dev wine wine64 \
   googletest libcli11-dev
 
 # A private Wine prefix, removed at the end together with its wineserver.

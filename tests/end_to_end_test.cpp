@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -50,6 +52,18 @@ class EndToEnd : public testing::ProgramRun {
     return taken;
   }
 
+  // Why no pseudo-terminal can be opened here (a container or chroot
+  // without /dev/pts), or "" when one can.
+  static std::string no_pseudo_terminal() {
+    int controller = -1;
+    int terminal = -1;
+    if (openpty(&controller, &terminal, nullptr, nullptr, nullptr) != 0)
+      return std::strerror(errno);
+    close(controller);
+    close(terminal);
+    return {};
+  }
+
   // Runs the program with standard error on a pseudo-terminal, and
   // standard output on it too or in ../stdout; returns what the terminal
   // received.
@@ -60,6 +74,10 @@ class EndToEnd : public testing::ProgramRun {
                                 (stdout_on_terminal ? "" : " >../stdout");
     int terminal = -1;
     const pid_t child = forkpty(&terminal, nullptr, nullptr, nullptr);
+    if (child < 0) {
+      ADD_FAILURE() << "forkpty: " << std::strerror(errno);
+      return {};
+    }
     if (child == 0) {
       execl("/bin/sh", "sh", "-c", command.c_str(), nullptr);
       _exit(127);
@@ -228,6 +246,9 @@ TEST_F(EndToEnd, SeveralInputsConvertInOrderAsOneRun) {
 TEST_F(EndToEnd, ProgressShowsOnlyWhenStandardErrorAloneIsATerminal) {
   if (windows_program())
     GTEST_SKIP() << "a Windows program under Wine sees no Linux terminal";
+  if (const std::string why = no_pseudo_terminal(); !why.empty())
+    GTEST_SKIP() << "no pseudo-terminal can be opened here (" << why
+                 << "): is /dev/pts mounted?";
   const std::string sample =
       std::string("'")
           .append(fs::path(ORBELM_EXAMPLES) / "sample.txt")
