@@ -47,11 +47,13 @@ include=git,cmake,g++,make,ca-certificates
 cache=/var/cache/orbelm-ci
 max_age_days=7
 
-# The quick start's commands: the lines of the code blocks of the README's
-# "Quick start" section, one command a block.
-mapfile -t commands < <(awk '/^## / { quick = ($0 == "## Quick start") }
-  quick && /^```/ { block = !block; next }
-  quick && block' README.md)
+# The commit under test, and its quick start's commands: the lines of the
+# code blocks of its README's "Quick start" section, one command a block.
+commit=$(git rev-parse HEAD)
+mapfile -t commands < <(git show "$commit:README.md" |
+  awk '/^## / { quick = ($0 == "## Quick start") }
+    quick && /^```/ { block = !block; next }
+    quick && block')
 [ ${#commands[@]} -eq 2 ] ||
   fail "README.md's quick start should hold two commands, one a code block; found ${#commands[@]} lines"
 
@@ -99,10 +101,6 @@ make_root() {
     step "the fresh root from $tarball"
     return
   fi
-  if ! wget -q -T 30 -t 2 -O /dev/null "$mirror/dists/$suite/Release"; then
-    [ "${CI:-}" = true ] || skip "Debian's mirror $mirror does not answer"
-    fail "Debian's mirror $mirror does not answer"
-  fi
   step "debootstrap --variant=$variant --include=$include $suite from $mirror"
   local made=$cache/making
   rm -rf --one-file-system "$made"
@@ -146,8 +144,7 @@ new_root() {
   fresh=$(mktemp -d /var/tmp/orbelm-fresh.XXXXXX)
   tar -C "$fresh" -xf "$tarball"
   git clone -q --no-checkout "$source_tree" "$fresh/root/orbelm"
-  git -C "$fresh/root/orbelm" checkout -q --detach \
-    "$(git -C "$source_tree" rev-parse HEAD)"
+  git -C "$fresh/root/orbelm" checkout -q --detach "$commit"
   mount -t proc proc "$fresh/proc"
   mount --bind /dev "$fresh/dev"
   mount --bind /dev/pts "$fresh/dev/pts"
@@ -155,8 +152,8 @@ new_root() {
 }
 
 # Runs the quick start's command N (1 or 2) in the clone, as a new root
-# login would: a plain environment, no terminal. Prints its last lines, or
-# all of them when it fails.
+# login would: a plain environment, no terminal. Prints its last lines
+# (from CTest's summary on), or all of them when it fails.
 quick_start() {
   local n=$1 log=$fresh/root/command-$1.log at=$SECONDS
   step "command $n: ${commands[n - 1]}"
@@ -164,7 +161,11 @@ quick_start() {
     PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
     /bin/sh -c "cd /root/orbelm && ${commands[n - 1]}" </dev/null \
     >"$log" 2>&1; then
-    tail -n 4 "$log" | sed 's/^/    /'
+    if grep -q '% tests passed' "$log"; then
+      sed -n '/% tests passed/,$p' "$log"
+    else
+      tail -n 4 "$log"
+    fi | sed 's/^/    /'
     step "command $n passed in $((SECONDS - at)) s"
   else
     cat "$log"
@@ -172,6 +173,12 @@ quick_start() {
   fi
 }
 
+# The first command installs from the mirror too, so it must answer also
+# when the root is kept.
+if ! wget -q -T 30 -t 2 -O /dev/null "$mirror/dists/$suite/Release"; then
+  [ "${CI:-}" = true ] || skip "Debian's mirror $mirror does not answer"
+  fail "Debian's mirror $mirror does not answer"
+fi
 make_root
 at=$SECONDS
 new_root
