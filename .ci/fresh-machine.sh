@@ -38,7 +38,7 @@ fail() {
 # even when this script is killed.
 if [ -z "${ORBELM_FRESH_NAMESPACE:-}" ] && unshare --mount true 2>/dev/null; then
   ORBELM_FRESH_NAMESPACE=1 exec unshare --mount --propagation private \
-    bash "$0" "$@"
+    bash "$source_tree/.ci/fresh-machine.sh" "$@"
 fi
 
 suite=bookworm
