@@ -82,7 +82,7 @@ apt_mirror() {
         if ($i ~ /^https?:/ && $(i + 1) == suite) print $i
       }' /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null
     echo http://deb.debian.org/debian
-  } | head -n 1
+  } | awk 'NR == 1'
 }
 
 bash ./install-deps.sh debootstrap wget
