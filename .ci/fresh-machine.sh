@@ -85,7 +85,7 @@ apt_mirror() {
   } | awk 'NR == 1'
 }
 
-bash ./install-deps.sh debootstrap wget
+./install-deps.sh debootstrap wget
 mirror=$(apt_mirror)
 key=$(echo "$suite $variant $include $mirror" | sha256sum | cut -c 1-12)
 tarball=$cache/debian-$suite-$variant-$key.tar
