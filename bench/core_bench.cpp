@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "columns.hpp"
 #include "convert.hpp"
 #include "convert_line.hpp"
 #include "fixed.hpp"
@@ -109,6 +110,21 @@ void BM_FormatElementLineComet(benchmark::State& state) {
   format_lines(state, RecordKind::Comet, samples().comets);
 }
 BENCHMARK(BM_FormatElementLineComet);
+
+// Reading one numeric field. Arg 0: the fields of records as published,
+// plain decimals, which are read in one pass; arg 1: the forms that the
+// general reading takes (an exponent, more digits than a double holds).
+void BM_ReadNumber(benchmark::State& state) {
+  static const std::vector<std::string_view> fields[] = {
+      {" 3.34", " 0.15", " 80.25584", " 0.0785375", "  2.7666197",
+       "0.21418562", "  73.42179", "2461600.03372"},
+      {"1.5e3", "-2.5D-1", "6.02214076e23", "  7.1E+02", "1e-5",
+       "3.14159265358979323846", "0.12345678901234567890", "9.8765d-300"}};
+  cycle(state, fields[state.range(0)], [](std::string_view field) {
+    benchmark::DoNotOptimize(read_double(field));
+  });
+}
+BENCHMARK(BM_ReadNumber)->Arg(0)->Arg(1);
 
 // One field of the minor-planet layout: its width, precision and value.
 struct Field {

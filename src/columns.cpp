@@ -1,7 +1,9 @@
 #include "columns.hpp"
 
+#include <fast_float/fast_float.h>
+
 #include <algorithm>
-#include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <system_error>
@@ -45,9 +47,9 @@ std::size_t scan_unsigned_number(std::string_view text, std::size_t at) {
 }
 
 // from_chars reports a result outside the double range instead of giving
-// it; strtod gives infinity for an overflow and 0 (or the nearest
-// subnormal) for an underflow. The exponent's sign tells the two apart.
-// Powers of ten that a double holds exactly.
+// it (read_decimal_chars too); strtod gives infinity for an overflow and 0 (or
+// the nearest subnormal) for an underflow. The exponent's sign tells the two
+// apart. Powers of ten that a double holds exactly.
 constexpr double EXACT_POW10[] = {
     1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
     1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
@@ -84,6 +86,21 @@ std::optional<double> plain_decimal(std::string_view text, std::size_t at) {
       next == 'd' || next == 'D')
     return std::nullopt;
   return static_cast<double>(value) / EXACT_POW10[fraction_digits];
+}
+
+// Whether fast_float's `parsed`, read from the number [first, end), stands
+// for a value outside the double range: infinity from digits (not from
+// "inf"), or 0 from digits of which one is not 0. Older fast_float gives
+// these without an error; from_chars reports them.
+bool beyond_double_range(const char* first, const char* end, double parsed) {
+  if (first != end && *first == '-') ++first;
+  if (first == end || !(is_decimal_digit(*first) || *first == '.'))
+    return false;  // "inf", "nan"
+  if (std::isinf(parsed)) return true;
+  if (parsed != 0.0) return false;
+  for (; first != end && *first != 'e' && *first != 'E'; ++first)
+    if (*first >= '1' && *first <= '9') return true;
+  return false;
 }
 
 double out_of_range_value(std::string_view number) {
@@ -145,13 +162,24 @@ std::optional<double> read_number(std::string_view field) {
     buffer[size++] = (c == 'd' || c == 'D') ? 'e' : c;
   }
   double value = 0.0;
-  const auto [ptr, error] = std::from_chars(buffer, buffer + size, value);
+  const auto [ptr, error] = read_decimal_chars(buffer, buffer + size, value);
   (void)ptr;
   if (error == std::errc::result_out_of_range) {
     value = out_of_range_value({buffer, size});
     if (negative) value = -value;
   }
   return value;
+}
+
+std::from_chars_result read_decimal_chars(const char* first, const char* last,
+                                          double& value) {
+  double parsed = 0.0;
+  const auto [end, error] = fast_float::from_chars(first, last, parsed);
+  if (error != std::errc()) return {end, error};
+  if (beyond_double_range(first, end, parsed))
+    return {end, std::errc::result_out_of_range};
+  value = parsed;
+  return {end, error};
 }
 
 int read_int(std::string_view field) {

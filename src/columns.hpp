@@ -8,6 +8,7 @@
 #ifndef ORBELM_COLUMNS_HPP
 #define ORBELM_COLUMNS_HPP
 
+#include <charconv>
 #include <cstddef>
 #include <optional>
 #include <string_view>
@@ -68,6 +69,17 @@ double read_double(std::string_view field);
 // where read_double reads 0 because no number starts the field.
 // Examples: " 3.34" is 3.34; " 0 " is 0; "     ", "" and "abc" are none.
 std::optional<double> read_number(std::string_view field);
+
+// The decimal number at the start of [first, last), read exactly as
+// std::from_chars reads a double in chars_format::general, on every C++
+// library (some lack from_chars for double): no white space and no "+"
+// before it; "inf", "infinity" and "nan" are numbers; a magnitude beyond
+// the double range, or a nonzero one that rounds to 0, is
+// std::errc::result_out_of_range and leaves `value` as it was.
+// Examples: "1.5e3x" is 1500, ptr at "x"; "-0" is -0.0; "1e999" and
+// "1e-999" are out of range; "+1" and "" are invalid_argument.
+std::from_chars_result read_decimal_chars(const char* first, const char* last,
+                                          double& value);
 
 // The integer at the start of `field`, read the way C's strtol reads a
 // decimal integer: leading white space, an optional sign, digits; reading

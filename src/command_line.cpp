@@ -7,6 +7,8 @@
 #include <limits>
 #include <system_error>
 
+#include "columns.hpp"
+
 namespace orbelm {
 namespace {
 
@@ -216,14 +218,13 @@ std::string usage_problem(const CLI::App& app, int argc,
 }  // namespace
 
 std::optional<double> parse_limit(std::string_view text) {
-  // from_chars takes no "+" and reads "inf" and "nan", which are no
+  // read_decimal_chars takes no "+" and reads "inf" and "nan", which are no
   // magnitude limits.
   if (text.starts_with('+')) text.remove_prefix(1);
   if (text.empty() || text.front() == '+') return std::nullopt;
   double value = 0.0;
   const auto [end, error] =
-      std::from_chars(text.data(), text.data() + text.size(), value,
-                      std::chars_format::general);
+      read_decimal_chars(text.data(), text.data() + text.size(), value);
   if (error != std::errc() || end != text.data() + text.size() ||
       !std::isfinite(value))
     return std::nullopt;

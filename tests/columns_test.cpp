@@ -4,6 +4,8 @@
 
 #include <cmath>
 #include <limits>
+#include <string_view>
+#include <system_error>
 
 namespace orbelm {
 namespace {
@@ -86,6 +88,30 @@ TEST(ReadDouble, BeyondTheDoubleRange) {
   EXPECT_TRUE(std::signbit(read_double("-1e-999")));
   EXPECT_EQ(read_double("4.9406564584124654e-324"),
             std::numeric_limits<double>::denorm_min());
+}
+
+// As std::from_chars: a result outside the double range is an error that
+// leaves the value, whatever the parsing library returns for it.
+TEST(ReadDecimalChars, ReportsResultsBeyondTheDoubleRange) {
+  for (const std::string_view text :
+       {"1e999", "-1.8e308", "1e-999", "-2e-324", "0.0001e-320"}) {
+    double value = 7.0;
+    const auto [end, error] =
+        read_decimal_chars(text.data(), text.data() + text.size(), value);
+    EXPECT_EQ(error, std::errc::result_out_of_range) << text;
+    EXPECT_EQ(end, text.data() + text.size()) << text;
+    EXPECT_EQ(value, 7.0) << text;
+  }
+  // Zero digits, the words, and the smallest subnormal are in range.
+  for (const std::string_view text :
+       {"0e999", "-0.000e-999", "inf", "3e-324"}) {
+    double value = 7.0;
+    EXPECT_EQ(
+        read_decimal_chars(text.data(), text.data() + text.size(), value).ec,
+        std::errc())
+        << text;
+    EXPECT_NE(value, 7.0) << text;
+  }
 }
 
 TEST(ReadInt, ReadsLikeTheDecimalIntegerConversion) {
