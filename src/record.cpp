@@ -1,6 +1,9 @@
 #include "record.hpp"
 
 #include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstdint>
 #include <cstring>
 
 #include "fixed.hpp"
@@ -12,6 +15,11 @@ namespace {
 char kind_flag(RecordKind kind) {
   return kind == RecordKind::MinorPlanet ? '0' : '1';
 }
+
+// The NaN that an element line shows for every NaN: the one that an invalid
+// operation (0 / 0) gives on x86-64, sign bit set, printed "-nan". ARM's
+// has the sign bit clear; the files must not depend on the machine.
+constexpr double ELEMENT_NAN = std::bit_cast<double>(0xFFF8000000000000ULL);
 
 // Appends the fields of an element line to a fixed buffer that holds the
 // longest line (see MAX_ELEMENT_LINE).
@@ -25,6 +33,7 @@ struct LineBuilder {
   }
   void blank() { out[size++] = ' '; }
   void number(double value, int width, int precision) {
+    if (std::isnan(value)) value = ELEMENT_NAN;
     size += format_fixed(value, width, precision, out + size);
   }
 };
