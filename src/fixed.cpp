@@ -15,7 +15,71 @@ namespace orbelm {
 
 namespace {
 
+#if defined(__SIZEOF_INT128__) && !defined(ORBELM_PORTABLE_UINT128)
 __extension__ typedef unsigned __int128 uint128;
+#else
+// Unsigned 128-bit integers where the compiler has none (32-bit ARM): what
+// leading_digits_fast asks of them, each result modulo 2^128 as with
+// unsigned __int128. Example: uint128{1} << 64 is {high 1, low 0}.
+struct uint128 {
+  std::uint64_t high = 0;
+  std::uint64_t low = 0;
+
+  constexpr uint128() = default;
+  constexpr uint128(std::uint64_t value) : low(value) {}  // NOLINT: as built-in
+  constexpr uint128(std::uint64_t h, std::uint64_t l) : high(h), low(l) {}
+  constexpr explicit operator std::uint64_t() const { return low; }
+};
+
+// The whole product of a and b, from their 32-bit halves.
+constexpr uint128 multiply_64(std::uint64_t a, std::uint64_t b) {
+  constexpr std::uint64_t HALF = 0xFFFFFFFFULL;
+  const std::uint64_t low_low = (a & HALF) * (b & HALF);
+  const std::uint64_t high_low = (a >> 32) * (b & HALF);
+  const std::uint64_t low_high = (a & HALF) * (b >> 32);
+  const std::uint64_t middle =
+      (low_low >> 32) + (high_low & HALF) + (low_high & HALF);
+  return {(a >> 32) * (b >> 32) + (high_low >> 32) + (low_high >> 32) +
+              (middle >> 32),
+          (middle << 32) | (low_low & HALF)};
+}
+
+constexpr uint128 operator*(uint128 a, uint128 b) {
+  const uint128 low = multiply_64(a.low, b.low);
+  return {low.high + a.high * b.low + a.low * b.high, low.low};
+}
+
+// Shifts by 0 to 127 places.
+constexpr uint128 operator<<(uint128 a, int places) {
+  if (places >= 64) return {a.low << (places - 64), 0};
+  if (places == 0) return a;
+  return {(a.high << places) | (a.low >> (64 - places)), a.low << places};
+}
+
+constexpr uint128 operator>>(uint128 a, int places) {
+  if (places >= 64) return {0, a.high >> (places - 64)};
+  if (places == 0) return a;
+  return {a.high >> places, (a.low >> places) | (a.high << (64 - places))};
+}
+
+// The quotient, one bit at a time: slow, but only values of 10^18 and
+// more divide.
+constexpr uint128 operator/(uint128 dividend, uint128 divisor) {
+  uint128 quotient;
+  uint128 rest;
+  for (int place = 127; place >= 0; --place) {
+    rest = rest << 1;
+    rest.low |= (dividend >> place).low & 1;
+    if (rest.high > divisor.high ||
+        (rest.high == divisor.high && rest.low >= divisor.low)) {
+      const std::uint64_t borrow = rest.low < divisor.low ? 1 : 0;
+      rest = {rest.high - divisor.high - borrow, rest.low - divisor.low};
+      (place >= 64 ? quotient.high : quotient.low) |= 1ULL << (place % 64);
+    }
+  }
+  return quotient;
+}
+#endif
 
 constexpr int SIGNIFICANT_DIGITS = 17;
 
