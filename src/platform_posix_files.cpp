@@ -52,13 +52,22 @@ WriteStatus compare_start(int descriptor, const char* data, std::size_t size,
 // run wait for a writer; regular files ignore it.
 constexpr int READ_WRITE = O_RDWR | O_CLOEXEC | O_NONBLOCK;
 
+// Linux's flag for a read that leaves the access time; other systems have
+// none, and their reads update it as the file system's mount says.
+#ifdef O_NOATIME
+constexpr int NO_ACCESS_TIME = O_NOATIME;
+#else
+constexpr int NO_ACCESS_TIME = 0;
+#endif
+
 // Opens an existing file with `flags`, without updating its access time
 // while `no_access_time` says the process may ask so (cleared when it may
 // not). -1 with errno when it cannot.
 int open_quietly(const OutputFolder& folder, const char* name, int flags,
                  bool& no_access_time) {
   if (no_access_time) {
-    const int descriptor = ::openat(folder_at(folder), name, flags | O_NOATIME);
+    const int descriptor =
+        ::openat(folder_at(folder), name, flags | NO_ACCESS_TIME);
     if (descriptor >= 0 || errno != EPERM) return descriptor;
     no_access_time = false;  // not the files' owner: ask no more
   }
