@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <string_view>
 
 #include "progress.hpp"
@@ -38,7 +39,7 @@ struct Diagnostic {
   TextBuilder line{buffer, sizeof buffer};
 
   void append(std::string_view part) { line.text(part); }
-  void append_number(std::size_t value) { line.number(value); }
+  void append_number(std::uint64_t value) { line.number(value); }
   // An input or file name, cut after 512 characters with "...".
   void append_name(std::string_view name);
   // A designation from the input, or a file name: printable ASCII as it

@@ -81,7 +81,7 @@ unsigned awake(const LookAheadWindow& window) {
 }
 
 PendingRecord& record_at(const LookAheadWindow& window, std::uint64_t index) {
-  return window.records[index % window.capacity];
+  return window.records[static_cast<std::size_t>(index % window.capacity)];
 }
 
 void timed_look(LookAheadWindow& window, const ConvertedLine& line,
@@ -306,8 +306,8 @@ void publish_record(LookAheadWindow& window) {
   // The line it came from is gone once the next is read.
   line.designation = {line.file_name, line.file_name_size - 4};
   record.name_key = name_hash(line.designation, true);
-  std::uint16_t& count =
-      window.in_window[record.name_key & window.in_window_mask];
+  std::uint16_t& count = window.in_window[static_cast<std::size_t>(
+      record.name_key & window.in_window_mask)];
   const bool looks = count == 0 && looking_ahead(window);
   ++count;
   record.look = platform::FileLook{};
@@ -355,7 +355,8 @@ void retire_oldest(LookAheadWindow& window, platform::WriteStatus status) {
   if (!record.looked && changed(status) && !window.dry_run)
     ++window.unlooked_writes;
   note_finished(window, status);
-  --window.in_window[record.name_key & window.in_window_mask];
+  --window.in_window[static_cast<std::size_t>(record.name_key &
+                                              window.in_window_mask)];
   platform::forget_look(record.look);
   record.state.store(FREE, std::memory_order_relaxed);
   pass_over(window, window.retired);  // finished before a worker came
