@@ -117,10 +117,14 @@ class Interruption : public testing::ProgramRun {
     const int err = ::creat((dir_ / "stderr").c_str(), 0666);
     if (::chdir(work_.c_str()) != 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0)
       ::_exit(126);
-    if (jobs_ != nullptr)
-      ::execl(ORBELM_PROGRAM, ORBELM_PROGRAM, "--prune", "--jobs", jobs_,
-              "../in.txt", nullptr);
-    ::execl(ORBELM_PROGRAM, ORBELM_PROGRAM, "--prune", "../in.txt", nullptr);
+    std::vector<const char*> words;
+#ifdef ORBELM_EMULATOR
+    words.push_back(ORBELM_EMULATOR);
+#endif
+    words.insert(words.end(), {ORBELM_PROGRAM, "--prune"});
+    if (jobs_ != nullptr) words.insert(words.end(), {"--jobs", jobs_});
+    words.insert(words.end(), {"../in.txt", nullptr});
+    ::execv(words[0], const_cast<char* const*>(words.data()));
     ::_exit(127);
   }
 };
@@ -148,7 +152,7 @@ void Interruption::check_rounds() {
   const auto [first, took] = run_round(0, 0, microseconds(-1));
   ASSERT_TRUE(WIFEXITED(first) && WEXITSTATUS(first) == 0);
   long earliest = 0;
-  long latest = took.count();
+  long latest = static_cast<long>(took.count());
   std::mt19937 random(20261208);
   int round = 0;
   for (const auto& [signal, name] : std::vector<std::pair<int, std::string>>{

@@ -3,9 +3,9 @@
 //
 // ORBELM_TEST_PROGRAM, when set, is the command that runs the program (for
 // example a Windows build under an emulator); otherwise the program built
-// with the tests runs. ORBELM_TEST_PLATFORM=windows says that the program is
-// a Windows build, whose lines end in CR LF on the console and in the
-// element files (text mode).
+// with the tests runs (under ORBELM_EMULATOR when the build defines it).
+// ORBELM_TEST_PLATFORM=windows says that the program is a Windows build, whose
+// lines end in CR LF on the console and in the element files (text mode).
 #ifndef ORBELM_TESTS_PROGRAM_RUN_HPP
 #define ORBELM_TESTS_PROGRAM_RUN_HPP
 
@@ -60,9 +60,18 @@ inline std::string with_lf_line_ends(std::string text) {
   return lf;
 }
 
+// The built program as shell words: in a cross build, under the emulator
+// that runs the tests (qemu-user), since the system may run no program of
+// the target by itself.
+#ifdef ORBELM_EMULATOR
+#define ORBELM_PROGRAM_WORDS "'" ORBELM_EMULATOR "' '" ORBELM_PROGRAM "'"
+#else
+#define ORBELM_PROGRAM_WORDS "'" ORBELM_PROGRAM "'"
+#endif
+
 inline std::string program() {
   const char* command = std::getenv("ORBELM_TEST_PROGRAM");
-  return command != nullptr ? command : "'" ORBELM_PROGRAM "'";
+  return command != nullptr ? command : ORBELM_PROGRAM_WORDS;
 }
 
 struct Result {

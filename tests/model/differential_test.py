@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Differential test of orbelm against the reference model.
 
-    differential_test.py PATH_TO_ORBELM [--seeds N] [--lines N] [--keep DIR]
+    differential_test.py [EMULATOR] PATH_TO_ORBELM [--seeds N] [--lines N] [--keep DIR]
 
 First anchors the model to values worked out by hand (the two worked element lines,
 published Julian Days, the rounding table).  Then, for several seeds, generates an input
@@ -184,7 +184,7 @@ def run_program(program, data, workdir, options=()):
     os.makedirs(output_dir)
     with open(records_path(workdir), "wb") as f:
         f.write(data)
-    proc = subprocess.run([program, *options, records_path(workdir)], cwd=output_dir,
+    proc = subprocess.run([*program, *options, records_path(workdir)], cwd=output_dir,
                           stdin=subprocess.DEVNULL,
                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
     files = {}
@@ -273,7 +273,7 @@ def check_driver(program, tmp):
 
     prompted = os.path.join(folder, "prompted")
     os.makedirs(prompted)
-    proc = subprocess.run([program], cwd=prompted, input=os.fsencode(input_path) + b"\n",
+    proc = subprocess.run(program, cwd=prompted, input=os.fsencode(input_path) + b"\n",
                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
     expected = b"input_file = K05A00A.elm\n0099P.elm\nK05A00B.elm\n"
     if (proc.stdout, proc.returncode) != (expected, 0):
@@ -283,7 +283,7 @@ def check_driver(program, tmp):
     # A folder in the way of 0099P.elm: the run stops there with status 1.
     blocked = os.path.join(folder, "blocked")
     os.makedirs(os.path.join(blocked, "0099P.elm"))
-    proc = subprocess.run([program, input_path], cwd=blocked, stdin=subprocess.DEVNULL,
+    proc = subprocess.run([*program, input_path], cwd=blocked, stdin=subprocess.DEVNULL,
                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
     expected = b"K05A00A.elm\n0099P.elm\n0099P.elm  file not open\n"
     if (proc.stdout, proc.returncode) != (expected, 1):
@@ -302,9 +302,12 @@ def check_driver(program, tmp):
 def main(argv):
     args = argv[1:]
     if not args:
-        sys.stderr.write("usage: differential_test.py PATH_TO_ORBELM [--seeds N] [--lines N]\n")
+        sys.stderr.write("usage: differential_test.py [EMULATOR] PATH_TO_ORBELM "
+                         "[--seeds N] [--lines N]\n")
         return 2
-    program = os.path.abspath(args[0])
+    # A cross build's program runs under the emulator named before it.
+    emulated = len(args) > 1 and not args[1].startswith("--")
+    program = [args[0], os.path.abspath(args[1])] if emulated else [os.path.abspath(args[0])]
     seeds, lines = 6, 700
     if "--seeds" in args:
         seeds = int(args[args.index("--seeds") + 1])
@@ -343,7 +346,7 @@ def main(argv):
         reports.extend(check_driver(program, tmp))
         # An input that cannot be opened.
         missing = os.path.join(tmp, "no such file.txt")
-        proc = subprocess.run([program, missing], cwd=tmp, stdout=subprocess.PIPE,
+        proc = subprocess.run([*program, missing], cwd=tmp, stdout=subprocess.PIPE,
                               stderr=subprocess.PIPE, stdin=subprocess.DEVNULL, timeout=60)
         expected = os.fsencode(missing) + b"  file not open\n"
         if (proc.stdout, proc.returncode) != (expected, 1):
