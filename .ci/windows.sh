@@ -12,9 +12,9 @@ started=$SECONDS
 
 step() { echo "== windows: $* ($((SECONDS - started)) s)"; }
 
-step "install MinGW-w64, its zlib, Wine, the GoogleTest sources and CLI11"
+step "install MinGW-w64, its zlib, Wine, the GoogleTest sources, CLI11, fast_float"
 ./install-deps.sh g++-mingw-w64-x86-64 libz-mingw-w64-dev wine wine64 \
-  googletest libcli11-dev
+  googletest libcli11-dev libfast-float-dev
 
 # A private Wine prefix, removed at the end together with its wineserver.
 scratch=$(mktemp -d)
