@@ -26,7 +26,9 @@ struct uint128 {
   std::uint64_t low = 0;
 
   constexpr uint128() = default;
-  constexpr uint128(std::uint64_t value) : low(value) {}  // NOLINT: as built-in
+  // Converts implicitly, as a built-in integer does.
+  // cppcheck-suppress noExplicitConstructor
+  constexpr uint128(std::uint64_t value) : low(value) {}
   constexpr uint128(std::uint64_t h, std::uint64_t l) : high(h), low(l) {}
   constexpr explicit operator std::uint64_t() const { return low; }
 };

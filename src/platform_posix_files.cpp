@@ -67,6 +67,7 @@ int open_quietly(const OutputFolder& folder, const char* name, int flags,
                  bool& no_access_time) {
   if (no_access_time) {
     const int descriptor =
+        // cppcheck-suppress badBitmaskCheck ; 0 where the system has none
         ::openat(folder_at(folder), name, flags | NO_ACCESS_TIME);
     if (descriptor >= 0 || errno != EPERM) return descriptor;
     no_access_time = false;  // not the files' owner: ask no more
