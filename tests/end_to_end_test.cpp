@@ -1,9 +1,13 @@
 // Runs the built program on small inputs in a fresh temporary folder and
 // compares its console output, exit status and element files byte for byte.
 #include <gtest/gtest.h>
-#include <pty.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#ifdef __APPLE__
+#include <util.h>  // openpty, forkpty
+#else
+#include <pty.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>

@@ -49,7 +49,7 @@ std::string read_all(const std::string& data, std::size_t chunk,
 TEST(InputStream, MembersReadAsOneStreamInReadsOfAnySize) {
   const std::string data =
       testing::gzip("first member\n") + testing::gzip("second\r\n");
-  for (const std::size_t chunk : {1, 2, 3, 7, 1 << 16}) {
+  for (const std::size_t chunk : {1U, 2U, 3U, 7U, 1U << 16}) {
     InputFailure failure{};
     EXPECT_EQ(read_all(data, chunk, failure), "first member\nsecond\r\n")
         << chunk;

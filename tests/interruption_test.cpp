@@ -147,8 +147,9 @@ void Interruption::check_rounds() {
   // takes most of the run).
   for (int record = 1; record <= records_; ++record)
     if (record % 5 != 0)
-      testing::write_file(work_ / (designation(record) + ".elm"),
-                          std::string(record % 300, 'o') + "\n");
+      testing::write_file(
+          work_ / (designation(record) + ".elm"),
+          std::string(static_cast<std::size_t>(record % 300), 'o') + "\n");
   const auto [first, took] = run_round(0, 0, microseconds(-1));
   ASSERT_TRUE(WIFEXITED(first) && WEXITSTATUS(first) == 0);
   long earliest = 0;
