@@ -48,6 +48,7 @@ struct RunSetup {
   Selection selection;
   ElementFiles files;
   unsigned jobs = DEFAULT_JOBS;
+  bool input_closed = false;  // standard input was closed at the start
 };
 
 struct RunState {
@@ -65,28 +66,13 @@ struct RunState {
 enum class Step { Continue, Stop };
 
 // Ends an interrupted run: the names printed so far are flushed, one line
-// on standard error tells how far the run got, for example
-// "orbelm: interrupted by SIGINT; 1234 element files written" (and ", 5
-// removed" once stale files were removed), and the process ends by the
-// interruption.
+// on standard error tells how far the run got (see report_interrupted),
+// and the process ends by the interruption.
 [[noreturn]] void end_interrupted(int interruption, RunState& state) {
   std::fflush(stdout);
   clear_progress(state.progress);
-  const ElementFileCounts& files = state.progress.facts.files;
-  Diagnostic message;
-  message.append("orbelm: interrupted by ");
-  message.append(platform::interruption_name(interruption));
-  message.append("; ");
-  message.append_number(files.total());
-  message.append(files.total() == 1 ? " element file written"
-                                    : " element files written");
-  if (files.removed > 0) {
-    message.append(", ");
-    message.append_number(files.removed);
-    message.append(" removed");
-  }
-  message.append("\n");
-  message.write();
+  report_interrupted(platform::interruption_name(interruption),
+                     state.setup.files, state.progress.facts.files);
   platform::end_by_interruption(interruption);
 }
 
@@ -288,6 +274,7 @@ bool read_designation_list(const std::string& name, Selection& selection) {
 // The selection and the output folder that `command` asks for; false,
 // after a message, when either cannot be had.
 bool set_up_run(const CommandLine& command, RunSetup& setup) {
+  setup.input_closed = platform::guard_standard_streams();
   Selection& selection = setup.selection;
   selection.max_magnitude = command.max_magnitude;
   if (command.minor_planets || command.comets) {
@@ -366,6 +353,11 @@ int convert_inputs(std::span<const std::string> names,
     const bool from_standard_input =
         dash_reads_standard_input && names[i] == "-";
     platform::InputFile input;
+    if (from_standard_input && setup.input_closed) {
+      clear_progress(progress);
+      std::fputs("orbelm: cannot read standard input: it is closed\n", stderr);
+      return end_run(state, EXIT_FAILURE_STATUS);
+    }
     if (from_standard_input) {
       input = platform::standard_input();
     } else if (platform::open_input(names[i].c_str(), input) !=

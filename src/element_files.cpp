@@ -110,6 +110,7 @@ bool claim_element_folder(ElementFiles& files) {
     message.write();
     platform::lock_output_folder(files.folder, true);
   }
+  if (!files.dry_run) platform::remove_replacement(files.folder);
   if (!files.prune) return true;
   files.listed.fold_case = platform::FILE_NAMES_FOLD_CASE;
   if (!platform::list_element_files(files.folder, list_file, &files.listed)) {
@@ -184,21 +185,58 @@ bool remove_stale_files(ElementFiles& files, ElementFileCounts& counts,
   return complete;
 }
 
-void report_dry_run(const ElementFiles& files,
-                    const ElementFileCounts& counts) {
-  Diagnostic message;
-  message.append("orbelm: dry run, nothing written: ");
+namespace {
+
+// "3 element files would be created, 1 changed, 12 left unchanged".
+void append_dry_run_counts(Diagnostic& message,
+                           const ElementFileCounts& counts) {
   append_files(message, counts.created);
   message.append(" would be created, ");
   message.append_number(counts.changed);
   message.append(" changed, ");
   message.append_number(counts.unchanged);
   message.append(" left unchanged");
-  if (files.prune) {
-    message.append(", ");
-    message.append_number(counts.removed);
-    message.append(" removed");
+}
+
+// ", 5 removed", or nothing without `shown`.
+void append_removed(Diagnostic& message, std::uint64_t removed, bool shown) {
+  if (!shown) return;
+  message.append(", ");
+  message.append_number(removed);
+  message.append(" removed");
+}
+
+}  // namespace
+
+void report_dry_run(const ElementFiles& files,
+                    const ElementFileCounts& counts) {
+  Diagnostic message;
+  message.append("orbelm: dry run, nothing written: ");
+  append_dry_run_counts(message, counts);
+  append_removed(message, counts.removed, files.prune);
+  message.append("\n");
+  message.write();
+}
+
+void report_interrupted(std::string_view by, const ElementFiles& files,
+                        const ElementFileCounts& counts) {
+  Diagnostic message;
+  message.append("orbelm: interrupted by ");
+  message.append(by);
+  if (files.dry_run) {
+    message.append("; dry run, nothing written: ");
+    append_dry_run_counts(message, counts);
+  } else {
+    message.append("; ");
+    append_files(message, counts.created + counts.changed);
+    message.append(" written");
+    if (counts.unchanged > 0) {
+      message.append(", ");
+      message.append_number(counts.unchanged);
+      message.append(" left unchanged");
+    }
   }
+  append_removed(message, counts.removed, counts.removed > 0);
   message.append("\n");
   message.write();
 }

@@ -44,10 +44,11 @@ bool open_element_folder(const std::optional<std::string>& output_dir,
                          ElementFiles& files);
 
 // Takes the folder's lock, waiting for another run that holds it after
-// saying so once ("orbelm: waiting for another run of orbelm in DIR"), and
-// with prune lists the folder's element files. False, after a message,
-// when the folder cannot be listed. A folder that cannot be locked is used
-// without the lock.
+// saying so once ("orbelm: waiting for another run of orbelm in DIR"),
+// removes what a killed run left of a file's replacement (unless a dry
+// run), and with prune lists the folder's element files. False, after a
+// message, when the folder cannot be listed. A folder that cannot be
+// locked is used without the lock.
 bool claim_element_folder(ElementFiles& files);
 
 // Writes the element file of `converted` (a dry run only compares it),
@@ -75,6 +76,15 @@ bool remove_stale_files(ElementFiles& files, ElementFileCounts& counts,
 // would be created, 1 changed, 12 left unchanged", with ", 2 removed" when
 // it prunes.
 void report_dry_run(const ElementFiles& files, const ElementFileCounts& counts);
+
+// How far a run interrupted `by` ("SIGINT") got: "orbelm: interrupted by
+// SIGINT; 12 element files written, 340 left unchanged, 5 removed", where
+// written counts the files created and changed, and the last two parts
+// come only when not 0. A dry run says what it would have done: "orbelm:
+// interrupted by SIGINT; dry run, nothing written: 3 element files would
+// be created, 1 changed, 12 left unchanged" (", 2 removed" as above).
+void report_interrupted(std::string_view by, const ElementFiles& files,
+                        const ElementFileCounts& counts);
 
 }  // namespace orbelm
 

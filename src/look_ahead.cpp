@@ -96,8 +96,6 @@ void timed_look(LookAheadWindow& window, const ConvertedLine& line,
 void look(LookAheadWindow& window, PendingRecord& record,
           bool& no_access_time) {
   timed_look(window, record.converted, no_access_time, record.look);
-  record.looked = record.look.found == platform::FileLook::Found::Same ||
-                  record.look.found == platform::FileLook::Found::Different;
   record.state.store(DONE, std::memory_order_release);
   record.state.notify_one();
 }
@@ -281,8 +279,10 @@ bool looking_ahead(const LookAheadWindow& window) {
 void look_now(LookAheadWindow& window, const ConvertedLine& line,
               platform::FileLook& look) {
   const std::uint64_t count = ++window.finished_alone;
-  if (looks_pay(window) && (count <= FIRST_STRETCH || count % PROBE == 0))
+  if (looks_pay(window) && (count <= FIRST_STRETCH || count % PROBE == 0)) {
     timed_look(window, line, window.no_access_time, look);
+    look.fresh = true;
+  }
 }
 
 void note_finished(LookAheadWindow& window, platform::WriteStatus status) {
@@ -311,8 +311,6 @@ void publish_record(LookAheadWindow& window) {
   const bool looks = count == 0 && looking_ahead(window);
   ++count;
   record.look = platform::FileLook{};
-  record.looked = false;
-  record.writes_at_publish = window.unlooked_writes;
   record.state.store(looks ? READY : DONE, std::memory_order_release);
   if (!looks) pass_over(window, window.published);
   ++window.published;
@@ -333,7 +331,10 @@ void publish_record(LookAheadWindow& window) {
 
 PendingRecord& oldest_record(LookAheadWindow& window) {
   PendingRecord& record = record_at(window, window.retired);
-  if (claim(record)) look(window, record, window.no_access_time);
+  if (claim(record)) {
+    look(window, record, window.no_access_time);
+    record.look.fresh = true;  // and this thread writes it next
+  }
   int state = record.state.load(std::memory_order_acquire);
   while (state != DONE) {
     // Files in memory: a look made here costs what waiting would.
@@ -341,19 +342,11 @@ PendingRecord& oldest_record(LookAheadWindow& window) {
       record.state.wait(state, std::memory_order_acquire);
     state = record.state.load(std::memory_order_acquire);
   }
-  // A write made without a look since the record came may have gone to
-  // its file under another name.
-  if (record.looked && record.writes_at_publish != window.unlooked_writes) {
-    platform::forget_look(record.look);
-    record.looked = false;
-  }
   return record;
 }
 
 void retire_oldest(LookAheadWindow& window, platform::WriteStatus status) {
   PendingRecord& record = record_at(window, window.retired);
-  if (!record.looked && changed(status) && !window.dry_run)
-    ++window.unlooked_writes;
   note_finished(window, status);
   --window.in_window[static_cast<std::size_t>(record.name_key &
                                               window.in_window_mask)];

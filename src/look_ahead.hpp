@@ -7,11 +7,11 @@
 // The run converts a record into next_record(), hands it over with
 // publish_record(), and once the window is full takes the oldest with
 // oldest_record(), finishes it (prints its name, writes its file with the
-// look) and gives it back with retire_oldest(). A look is used only when
-// nothing can have written its file since it was made: a record whose file
-// name (in any letter case) is already in the window is not looked at,
-// and a write made without a look (to a file that may have another name)
-// drops the looks of the records then in the window.
+// look) and gives it back with retire_oldest(). A record whose file name
+// (in any letter case) is already in the window is not looked at, since
+// the write of the earlier record would outdate the look; what another
+// program does to a file after its look, the write finds out (see
+// platform::write_looked_at_file).
 #ifndef ORBELM_LOOK_AHEAD_HPP
 #define ORBELM_LOOK_AHEAD_HPP
 
@@ -32,10 +32,8 @@ namespace orbelm {
 struct PendingRecord {
   ConvertedLine converted;
   platform::FileLook look;
-  std::atomic<int> state{0};            // see look_ahead.cpp
-  std::uint64_t writes_at_publish = 0;  // unlooked writes before it came
-  std::uint64_t name_key = 0;           // its file name's hash, case folded
-  bool looked = false;                  // whether `look` may be used
+  std::atomic<int> state{0};   // see look_ahead.cpp
+  std::uint64_t name_key = 0;  // its file name's hash, case folded
 };
 
 struct LookAheadWindow {
@@ -44,7 +42,6 @@ struct LookAheadWindow {
   std::uint64_t published = 0;
   std::uint64_t retired = 0;
   // Written by the run's thread only.
-  std::uint64_t unlooked_writes = 0;   // files changed without a look
   std::uint64_t recent_writes = 0;     // a bit per record, the newest last
   std::uint64_t recent_creations = 0;  // the same of the files created
   std::unique_ptr<std::uint16_t[]> in_window;  // counts by name_key
@@ -114,8 +111,7 @@ void publish_record(LookAheadWindow& window);
 
 // The oldest record, once its look is done: the run's thread makes it
 // itself when no worker has begun it, and helps with later looks while it
-// waits. `look` is cleared when it may not be used. The window must not be
-// empty.
+// waits. The window must not be empty.
 PendingRecord& oldest_record(LookAheadWindow& window);
 
 // Gives the oldest record back after its file was written (`status`).

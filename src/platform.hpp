@@ -28,6 +28,15 @@ OpenStatus open_input(const char* path, InputFile& file);
 // Standard input as an input file, switched to binary mode on Windows.
 InputFile standard_input();
 
+// Keeps a closed standard stream's descriptor (0, 1, 2) from being taken by
+// a file the run opens, which would then get what is meant for the stream
+// (the names for standard output, say): it is opened on the null device
+// the wrong way round (standard input for writing, the others for
+// reading), so that any use of it fails. Returns whether standard input
+// was closed. Called before anything else is opened. Windows: only tells
+// whether standard input has no handle.
+bool guard_standard_streams();
+
 // The size in bytes of a regular file, or 0 when it has none (a pipe, a
 // terminal) or it cannot be told.
 std::uint64_t input_size(InputFile file);
@@ -106,30 +115,64 @@ enum class WriteStatus {
 // Makes the file `name` in `folder` hold exactly `data` (`size` bytes, as a
 // text file: on Windows each LF as CR LF), writing only what differs. An
 // existing file is opened for reading and writing (never truncated on
-// opening) and up to size + 1 bytes are read: when it holds exactly the
-// line, it is closed without a write, so no block is dirtied and its
-// modification time stays; otherwise the line is written from the start
-// and the file cut to its length when it was longer (or could not be
-// read). A missing file is created and written. A file that can be
-// written but not read is written as an unread one: from the start, cut
-// when fstat says it was longer.
+// opening, never through a symbolic link) and up to size + 1 bytes are
+// read: when it holds exactly the line, it is closed without a write, so no
+// block is dirtied and its modification time stays; otherwise the line is
+// written from the start and the file cut to its length when it was longer
+// (or could not be read). A missing file is created and written. A file
+// that can be written but not read is written as an unread one: from the
+// start, cut when fstat says it was longer.
 //
-// Returned: Created, Changed or Unchanged; NotOpened when the file cannot
-// be opened; NotWritten after the file is removed, since a file rewritten
-// only in part would hold a mix of the old and the new line.
+// A name that is a symbolic link, or a file that is not a regular one or
+// has other names (hard links), is not written in place: the line is
+// written into a new file beside it (REPLACEMENT_NAME) that is then renamed
+// over the name, so that the link's target and the other names keep what
+// they hold. Such a file that holds the line already is left as it is,
+// but a symbolic link is never followed, so it is always replaced (on
+// Windows, where links are rare, only when the line differs).
+//
+// Returned: Created, Changed (also for a replaced file) or Unchanged;
+// NotOpened when the file, or its replacement, cannot be opened;
+// NotWritten after the file is removed, since a file rewritten only in
+// part would hold a mix of the old and the new line (a replacement that
+// fails leaves the old file as it was).
 // Notes: ext4 writes a file that was opened with truncation back to disk at
 // its close; written in place it is not, which makes replacing 300,000
 // files about ten times faster. A process killed mid-file leaves the old or
 // the new line, except when the old line was longer and the cut had not
-// happened yet (the new line followed by the old one's tail).
+// happened yet (the new line followed by the old one's tail); one killed
+// mid-replacement leaves the old file and, beside it, the replacement.
 WriteStatus write_text_file(OutputFolder& folder, const char* name,
                             const char* data, std::size_t size);
 
 // What write_text_file would do, without writing: Created when the file
 // (or the folder) does not exist, Unchanged when it holds exactly the
-// line, Changed otherwise, also when it cannot be read.
+// line, Changed otherwise, also when it cannot be read or is a symbolic
+// link.
 WriteStatus check_text_file(OutputFolder& folder, const char* name,
                             const char* data, std::size_t size);
+
+// The name in the output folder under which write_text_file writes a
+// replacement before renaming it over an element file. Not "*.elm", so
+// that neither --prune nor a later run takes it for an element file.
+inline constexpr const char* REPLACEMENT_NAME = ".orbelm-replacement.tmp";
+
+// Removes a replacement that a run killed in the middle of one left in
+// `folder` (an interruption that the run notes never does: it comes
+// between files).
+void remove_replacement(const OutputFolder& folder);
+
+// A file as a look found it: which file (device and inode), its size and
+// its change time (ctime, with nanoseconds where the file system keeps
+// them), which every write, cut, link or rename of the file moves on.
+struct FileState {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  std::int64_t size = -1;
+  std::int64_t changed_seconds = 0;
+  std::int64_t changed_nanoseconds = 0;
+  bool operator==(const FileState&) const = default;
+};
 
 // What a look at an element file ahead of its record's turn found. A
 // look only opens and reads: it never creates, writes or removes.
@@ -137,8 +180,8 @@ struct FileLook {
   enum class Found : std::uint8_t {
     None,       // not looked at
     Missing,    // no file of that name
-    Same,       // a regular file holding exactly the line (closed again)
-    Different,  // a regular file holding something else
+    Same,       // a file holding exactly the line (closed again)
+    Different,  // a regular file of one name holding something else
     Other       // for the write itself to find out: a symbolic link, not a
                 // regular file, a file with several names, no access
   };
@@ -146,6 +189,9 @@ struct FileLook {
   bool longer = true;   // Different: the file holds more than the line
   int descriptor = -1;  // Different, unless `for_writing` was false: the
                         // file, open for reading and writing
+  FileState state;      // Same, Different: the file before it was read
+  bool fresh = false;   // made by the writing thread just before the write,
+                        // as the write itself would: nothing to confirm
 };
 
 // Whether looks ahead find anything: POSIX yes; Windows no (a look there
@@ -170,18 +216,25 @@ void yield_priority();
 // Given: `for_writing`, whether a Different file is kept open for the
 // write (a dry run asks not); `no_access_time`, the caller's own copy of
 // OutputFolder::no_access_time, cleared when the process may not ask.
-// Returned: `look`.
+// Returned: `look`, with the file's state taken before its read.
 // Notes: a symbolic link is not followed and a file with several names is
-// Other, so that a file found Same or Different can be changed by no
-// other name than its own.
+// Other, so that a file found Different can be changed by no other name
+// than its own.
 void look_at_text_file(const OutputFolder& folder, const char* name,
                        const char* data, std::size_t size, bool for_writing,
                        bool& no_access_time, FileLook& look);
 
-// write_text_file, or with `dry_run` check_text_file, using `look`: what
-// it gives is what those give, provided that nothing wrote the file since
-// the look. Same gives Unchanged without a system call, Different writes
-// through the open file. `look` is used up.
+// write_text_file, or with `dry_run` check_text_file, using `look`, which
+// another program may have outdated since (another thread made it, ahead of
+// the write): what `look` found is used only when it is fresh or the name
+// still leads to the file it looked at, in the same state (one fstatat).
+// Then Same gives Unchanged, and Different writes through the open file;
+// otherwise the file is looked at again as if there had been no look.
+// `look` is used up.
+// Notes: change times may come from a coarse clock (a tick of a few
+// milliseconds), so a change that keeps the size and falls in the tick of
+// a change made before the look may go unseen; Linux since 6.13 gives the
+// next change of a file whose change time was asked a time of its own.
 WriteStatus write_looked_at_file(OutputFolder& folder, const char* name,
                                  const char* data, std::size_t size,
                                  bool dry_run, FileLook& look);

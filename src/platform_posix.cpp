@@ -63,6 +63,18 @@ long read_input(InputFile file, char* buffer, std::size_t size) {
 
 InputFile standard_input() { return {STDIN_FILENO, false}; }
 
+// open gives the lowest free descriptor: taken in order, each closed one
+// gets its own number.
+bool guard_standard_streams() {
+  bool input_closed = false;
+  for (const int descriptor : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+    if (::fcntl(descriptor, F_GETFD) >= 0 || errno != EBADF) continue;
+    input_closed = input_closed || descriptor == STDIN_FILENO;
+    ::open("/dev/null", descriptor == STDIN_FILENO ? O_WRONLY : O_RDONLY);
+  }
+  return input_closed;
+}
+
 std::uint64_t input_size(InputFile file) {
   struct stat info {};
   if (::fstat(file.descriptor, &info) != 0 || !S_ISREG(info.st_mode) ||

@@ -49,8 +49,9 @@ WriteStatus compare_start(int descriptor, const char* data, std::size_t size,
 }
 
 // O_NONBLOCK: a FIFO under an element file's name must not make the
-// run wait for a writer; regular files ignore it.
-constexpr int READ_WRITE = O_RDWR | O_CLOEXEC | O_NONBLOCK;
+// run wait for a writer; regular files ignore it. O_NOFOLLOW: a symbolic
+// link fails to open (ELOOP) and is replaced instead.
+constexpr int READ_WRITE = O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW;
 
 // Linux's flag for a read that leaves the access time; other systems have
 // none, and their reads update it as the file system's mount says.
@@ -81,9 +82,11 @@ int open_existing(OutputFolder& folder, const char* name, int flags) {
 }
 
 // Opens the element file for reading and writing, creating it when it is
-// missing; sets `created` accordingly. -1 with errno when it cannot.
+// missing; sets `created` accordingly. -1 with errno when it cannot (ELOOP:
+// a symbolic link). A file that another program removes or makes between
+// two opens is tried again.
 int open_element_file(OutputFolder& folder, const char* name, bool& created) {
-  for (int attempt = 0; attempt < 2; ++attempt) {
+  for (int attempt = 0; attempt < 4; ++attempt) {
     created = folder.expect_new;
     const int descriptor = created
                                ? ::openat(folder_at(folder), name,
@@ -93,11 +96,7 @@ int open_element_file(OutputFolder& folder, const char* name, bool& created) {
       return descriptor;
     folder.expect_new = !created;
   }
-  // Neither there nor creatable as new: a symbolic link to a missing
-  // file, which is created where it points, as any program writing the
-  // name would.
-  created = true;
-  return ::openat(folder_at(folder), name, READ_WRITE | O_CREAT, 0666);
+  return -1;
 }
 
 // write(2) may take fewer bytes than asked (a signal, a nearly full disk);
@@ -131,18 +130,82 @@ WriteStatus finish_write(const OutputFolder& folder, const char* name,
   return status;
 }
 
-// A file that may be written but not read: fstat tells whether it was
-// longer (when fstat fails, it is cut all the same).
+// Writes the line into REPLACEMENT_NAME and renames that over `name`, which
+// thus holds its old file or the whole new one at every moment; a link's
+// target and a file's other names are not touched. A replacement that
+// cannot be made leaves the old file as it was.
+WriteStatus replace_file(const OutputFolder& folder, const char* name,
+                         const char* data, std::size_t size) {
+  const int at = folder_at(folder);
+  constexpr int NEW = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW;
+  int descriptor = ::openat(at, REPLACEMENT_NAME, NEW, 0666);
+  if (descriptor < 0 && errno == EEXIST &&
+      ::unlinkat(at, REPLACEMENT_NAME, 0) == 0)
+    descriptor = ::openat(at, REPLACEMENT_NAME, NEW, 0666);
+  if (descriptor < 0) return WriteStatus::NotOpened;
+  const bool written = write_all_at_start(descriptor, data, size);
+  if (::close(descriptor) != 0 || !written ||
+      ::renameat(at, REPLACEMENT_NAME, at, name) != 0) {
+    ::unlinkat(at, REPLACEMENT_NAME, 0);
+    return WriteStatus::NotWritten;
+  }
+  return WriteStatus::Changed;
+}
+
+// Whether the open file may be written in place: a regular file with no
+// other name. Told by the fstat in `info`.
+bool writable_in_place(const struct stat& info) {
+  return S_ISREG(info.st_mode) && info.st_nlink == 1;
+}
+
+// Writes the line over the open file `descriptor`, which holds something
+// else (more than the line when `longer`, or when fstat says so): in place,
+// or where it may not be written so (see writable_in_place), by a
+// replacement.
+WriteStatus write_over(const OutputFolder& folder, const char* name,
+                       int descriptor, const char* data, std::size_t size,
+                       bool longer) {
+  struct stat info {};
+  if (::fstat(descriptor, &info) != 0 || !writable_in_place(info)) {
+    ::close(descriptor);
+    return replace_file(folder, name, data, size);
+  }
+  return finish_write(folder, name, descriptor, data, size,
+                      longer || info.st_size > static_cast<off_t>(size),
+                      WriteStatus::Changed);
+}
+
+// A file that may be written but not read.
 WriteStatus write_unread(const OutputFolder& folder, const char* name,
                          const char* data, std::size_t size) {
-  const int descriptor =
-      ::openat(folder_at(folder), name, O_WRONLY | O_CLOEXEC | O_NONBLOCK);
+  const int descriptor = ::openat(
+      folder_at(folder), name, O_WRONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
   if (descriptor < 0) return WriteStatus::NotOpened;
+  return write_over(folder, name, descriptor, data, size, false);
+}
+
+// What identifies the file of `info` and its state (see FileState).
+FileState state_of(const struct stat& info) {
+#ifdef __APPLE__
+  const timespec& changed = info.st_ctimespec;
+#else
+  const timespec& changed = info.st_ctim;
+#endif
+  return {static_cast<std::uint64_t>(info.st_dev),
+          static_cast<std::uint64_t>(info.st_ino),
+          static_cast<std::int64_t>(info.st_size),
+          static_cast<std::int64_t>(changed.tv_sec),
+          static_cast<std::int64_t>(changed.tv_nsec)};
+}
+
+// Whether `name` still leads to the file that a look found in `state`,
+// unchanged since: any write, cut, rename or removal moves the change time
+// or the file itself.
+bool still_as_looked(const OutputFolder& folder, const char* name,
+                     const FileState& state) {
   struct stat info {};
-  const bool longer = ::fstat(descriptor, &info) != 0 ||
-                      info.st_size > static_cast<off_t>(size);
-  return finish_write(folder, name, descriptor, data, size, longer,
-                      WriteStatus::Changed);
+  return ::fstatat(folder_at(folder), name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+         state_of(info) == state;
 }
 
 }  // namespace
@@ -151,9 +214,11 @@ WriteStatus write_text_file(OutputFolder& folder, const char* name,
                             const char* data, std::size_t size) {
   bool created = false;
   const int descriptor = open_element_file(folder, name, created);
-  if (descriptor < 0)
+  if (descriptor < 0) {
+    if (errno == ELOOP) return replace_file(folder, name, data, size);
     return errno == EACCES ? write_unread(folder, name, data, size)
                            : WriteStatus::NotOpened;
+  }
   if (created)
     return finish_write(folder, name, descriptor, data, size, false,
                         WriteStatus::Created);
@@ -162,21 +227,24 @@ WriteStatus write_text_file(OutputFolder& folder, const char* name,
     ::close(descriptor);  // only read: nothing to lose
     return WriteStatus::Unchanged;
   }
-  return finish_write(folder, name, descriptor, data, size, longer,
-                      WriteStatus::Changed);
+  return write_over(folder, name, descriptor, data, size, longer);
 }
 
 WriteStatus check_text_file(OutputFolder& folder, const char* name,
                             const char* data, std::size_t size) {
   if (folder.missing) return WriteStatus::Created;
-  const int descriptor =
-      open_existing(folder, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  const int descriptor = open_existing(
+      folder, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
   if (descriptor < 0)
     return errno == ENOENT ? WriteStatus::Created : WriteStatus::Changed;
   bool longer = true;
   const WriteStatus status = compare_start(descriptor, data, size, longer);
   ::close(descriptor);
   return status;
+}
+
+void remove_replacement(const OutputFolder& folder) {
+  ::unlinkat(folder_at(folder), REPLACEMENT_NAME, 0);
 }
 
 const bool LOOKS_AHEAD = true;
@@ -193,20 +261,23 @@ void look_at_text_file(const OutputFolder& folder, const char* name,
         errno == ENOENT ? FileLook::Found::Missing : FileLook::Found::Other;
     return;
   }
+  // The state before the read: a change made after the fstat, even one
+  // that the read sees, moves the change time that the write checks.
+  struct stat info {};
+  const bool known = ::fstat(descriptor, &info) == 0;
+  look.state = state_of(info);
   // A file that holds the line is left as it is, whatever it is, as a
   // run with one thread leaves it (O_NONBLOCK keeps a FIFO from waiting);
   // only a file to be written must be a regular file with one name.
-  if (compare_start(descriptor, data, size, look.longer) ==
-      WriteStatus::Unchanged) {
-    ::close(descriptor);
-    look.found = FileLook::Found::Same;
-    return;
-  }
-  struct stat info {};
-  if (::fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode) ||
-      info.st_nlink != 1) {
+  const WriteStatus status = compare_start(descriptor, data, size, look.longer);
+  if (!known || (status == WriteStatus::Changed && !writable_in_place(info))) {
     ::close(descriptor);
     look.found = FileLook::Found::Other;
+    return;
+  }
+  if (status == WriteStatus::Unchanged) {
+    ::close(descriptor);
+    look.found = FileLook::Found::Same;
     return;
   }
   look.found = FileLook::Found::Different;
@@ -220,26 +291,27 @@ void look_at_text_file(const OutputFolder& folder, const char* name,
 WriteStatus write_looked_at_file(OutputFolder& folder, const char* name,
                                  const char* data, std::size_t size,
                                  bool dry_run, FileLook& look) {
-  const FileLook taken = look;
+  FileLook taken = look;
   look = FileLook{};
   switch (taken.found) {
     case FileLook::Found::Same:
-      folder.expect_new = false;
-      return WriteStatus::Unchanged;
     case FileLook::Found::Different:
       folder.expect_new = false;
+      if (!taken.fresh && !still_as_looked(folder, name, taken.state)) break;
+      if (taken.found == FileLook::Found::Same) return WriteStatus::Unchanged;
       if (dry_run) return WriteStatus::Changed;
       if (taken.descriptor < 0) break;  // looked at for reading only
       return finish_write(folder, name, taken.descriptor, data, size,
                           taken.longer, WriteStatus::Changed);
     case FileLook::Found::Missing:
-      if (dry_run) return WriteStatus::Created;
-      folder.expect_new = true;  // created at once, not first opened
+      // Created at once, not first opened; O_EXCL finds a file made since.
+      if (!dry_run) folder.expect_new = true;
       break;
     case FileLook::Found::None:
     case FileLook::Found::Other:
       break;
   }
+  forget_look(taken);
   return (dry_run ? check_text_file : write_text_file)(folder, name, data,
                                                        size);
 }

@@ -46,6 +46,10 @@ InputFile standard_input() {
   return {_fileno(stdin), false};
 }
 
+// The C library keeps descriptors 0 to 2 for the standard streams; one
+// without a handle gives -1 or -2.
+bool guard_standard_streams() { return _get_osfhandle(0) < 0; }
+
 std::uint64_t input_size(InputFile file) {
   struct _stat64 info;
   if (_fstat64(file.descriptor, &info) != 0 ||
@@ -258,8 +262,50 @@ void place(const OutputFolder& folder, const char* name, const char* data,
 
 }  // namespace
 
+namespace {
+
+// Writes `text` into REPLACEMENT_NAME and moves that over `file`, which
+// thus holds its old file or the whole new one at every moment; a link's
+// target and a file's other names are not touched.
+WriteStatus replace_file(const OutputFolder& folder, const char* file,
+                         const char* text, std::size_t length) {
+  char path[PATH_CAPACITY];
+  const char* replacement = element_path(folder, REPLACEMENT_NAME, path);
+  if (replacement == nullptr) return WriteStatus::NotOpened;
+  constexpr int NEW = _O_WRONLY | _O_BINARY | _O_NOINHERIT | _O_CREAT | _O_EXCL;
+  int descriptor = _open(replacement, NEW, _S_IREAD | _S_IWRITE);
+  if (descriptor < 0 && errno == EEXIST && _unlink(replacement) == 0)
+    descriptor = _open(replacement, NEW, _S_IREAD | _S_IWRITE);
+  if (descriptor < 0) return WriteStatus::NotOpened;
+  const bool written =
+      _write(descriptor, text, static_cast<unsigned>(length)) ==
+      static_cast<int>(length);
+  if (_close(descriptor) != 0 || !written ||
+      !MoveFileExA(replacement, file, MOVEFILE_REPLACE_EXISTING)) {
+    _unlink(replacement);
+    return WriteStatus::NotWritten;
+  }
+  return WriteStatus::Changed;
+}
+
+// Whether the open file `descriptor`, named `file`, may be written in
+// place: it has one name, and the name is no symbolic link (a reparse
+// point). The C library's fstat says one link for every file; Windows
+// itself tells the true count.
+bool writable_in_place(int descriptor, const char* file) {
+  BY_HANDLE_FILE_INFORMATION info;
+  const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(descriptor));
+  const DWORD attributes = GetFileAttributesA(file);
+  return GetFileInformationByHandle(handle, &info) &&
+         info.nNumberOfLinks == 1 && attributes != INVALID_FILE_ATTRIBUTES &&
+         (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+}
+
+}  // namespace
+
 // The line is written in binary mode as text mode would write it, so that
-// the file can be compared byte for byte first.
+// the file can be compared byte for byte first. Opening follows a symbolic
+// link: one whose target holds the line is left as it is.
 WriteStatus write_text_file(OutputFolder& folder, const char* name,
                             const char* data, std::size_t size) {
   OnDisk line;
@@ -274,6 +320,9 @@ WriteStatus write_text_file(OutputFolder& folder, const char* name,
   if (descriptor < 0 && errno == ENOENT) {
     status = WriteStatus::Created;
     descriptor = _open(file, FLAGS | _O_CREAT | _O_EXCL, _S_IREAD | _S_IWRITE);
+    // A name that exists but cannot be opened: a link to a missing file.
+    if (descriptor < 0 && errno == EEXIST)
+      return replace_file(folder, file, text, length);
   }
   bool longer = false;
   if (descriptor < 0 && errno == EACCES) {
@@ -287,6 +336,10 @@ WriteStatus write_text_file(OutputFolder& folder, const char* name,
           WriteStatus::Unchanged) {
     _close(descriptor);
     return WriteStatus::Unchanged;
+  }
+  if (status == WriteStatus::Changed && !writable_in_place(descriptor, file)) {
+    _close(descriptor);
+    return replace_file(folder, file, text, length);
   }
   const bool complete =
       _lseeki64(descriptor, 0, SEEK_SET) == 0 &&
@@ -316,6 +369,12 @@ WriteStatus check_text_file(OutputFolder& folder, const char* name,
       compare_start(descriptor, line.text, line.length, longer);
   _close(descriptor);
   return status;
+}
+
+void remove_replacement(const OutputFolder& folder) {
+  char path[PATH_CAPACITY];
+  if (const char* file = element_path(folder, REPLACEMENT_NAME, path))
+    _unlink(file);
 }
 
 // Windows has no O_NOFOLLOW, and its C library reports one link for every

@@ -183,6 +183,29 @@ TEST_F(Refresh, PruneLimitRefusesReportsAndRemovesNothing) {
   EXPECT_EQ(files(), (Names{"0099P.elm", "K05A00A.elm", "in.txt"}));
 }
 
+// A snapshot made with hard links (cp -al) keeps what it holds: a file with
+// another name is replaced by a new file where its line changed, and stays
+// shared where it held its line. A replacement left by a killed run is
+// removed, not taken for an element file.
+TEST_F(Refresh, FilesWithOtherNamesAreReplacedNotWrittenThrough) {
+  write_file(work_ / "in.txt", two_records());
+  ASSERT_EQ(run("in.txt").status, 0);
+  write_file(work_ / "0099P.elm", "x\n");
+  fs::create_directory(dir_ / "snapshot");
+  for (const char* name : {"K05A00A.elm", "0099P.elm"})
+    fs::create_hard_link(work_ / name, dir_ / "snapshot" / name);
+  write_file(work_ / ".orbelm-replacement.tmp", "left\n");
+  const Result r = run("--prune in.txt");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "K05A00A.elm\n0099P.elm\n");
+  EXPECT_EQ(r.err,
+            "orbelm: removed 0 element files that this run did not write\n");
+  EXPECT_EQ(element_file("0099P.elm"), testing::COMET_EXAMPLE_ELEMENTS);
+  EXPECT_EQ(read_file(dir_ / "snapshot" / "0099P.elm"), "x\n");
+  EXPECT_EQ(fs::hard_link_count(work_ / "K05A00A.elm"), 2U);
+  EXPECT_EQ(files(), (Names{"0099P.elm", "K05A00A.elm", "in.txt"}));
+}
+
 // The test holds the folder's lock as a first run would.
 TEST_F(Refresh, SecondRunWaitsForTheFirst) {
   if (testing::windows_program())

@@ -2,10 +2,10 @@
 // SIGTERM and SIGHUP, over element files with old lines of other lengths.
 // The program must end by the signal, every element file must hold its old
 // line or, exactly when its name was printed, its new one, and standard
-// error must tell how many element files were written. Every run prunes:
-// a stale file must stay after a run interrupted before its end. Expected
-// lines are the minor-planet worked example with another designation and
-// long name.
+// error must tell how many element files were written and how many were
+// left unchanged. Every round prunes: a stale file must stay after a run
+// interrupted before its end. Expected lines are the minor-planet worked
+// example with another designation and long name.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -51,6 +51,13 @@ std::string element_line(int record, int round) {
          long_name(record, round) + "\n";
 }
 
+// The input line of object `number` ("00042") with the long name `name`.
+std::string input_line(const std::string& number, const std::string& name) {
+  std::string line = testing::minor_planet_example();
+  testing::put(line, 1, number + "  ");
+  return testing::put(line, 175, name) + "\n";
+}
+
 class Interruption : public testing::ProgramRun {
  protected:
   // --jobs: none (the default), or a look-ahead window past the input's end.
@@ -79,13 +86,9 @@ class Interruption : public testing::ProgramRun {
   std::pair<int, microseconds> run_round(int round, int signal,
                                          microseconds delay) {
     std::string input;
-    for (int record = 1; record <= records_; ++record) {
-      std::string line = testing::minor_planet_example();
-      testing::put(line, 1, designation(record) + "  ");
-      input += testing::put(line, 175,
-                            long_name(record, line_round(record, round))) +
-               "\n";
-    }
+    for (int record = 1; record <= records_; ++record)
+      input += input_line(designation(record),
+                          long_name(record, line_round(record, round)));
     testing::write_file(dir_ / "in.txt", input);
     // A signal before the child has made both files must not leave the
     // last round's console to be read as this round's.
@@ -93,7 +96,9 @@ class Interruption : public testing::ProgramRun {
     fs::remove(dir_ / "stderr");
     const auto start = std::chrono::steady_clock::now();
     const pid_t child = ::fork();
-    if (child == 0) start_program();
+    if (child == 0 && jobs_ != nullptr)
+      start_program({"--prune", "--jobs", jobs_, "../in.txt"});
+    if (child == 0) start_program({"--prune", "../in.txt"});
     if (delay.count() >= 0) {
       std::this_thread::sleep_for(delay);
       ::kill(child, signal);
@@ -106,8 +111,9 @@ class Interruption : public testing::ProgramRun {
 
   void check_rounds();
 
-  // In the child: default signal actions, whatever the test runner set.
-  void start_program() const {
+  // In the child: default signal actions, whatever the test runner set;
+  // the program with `arguments` in the work folder.
+  void start_program(const std::vector<const char*>& arguments) const {
     for (const int number : {SIGINT, SIGTERM, SIGHUP})
       ::signal(number, SIG_DFL);
     sigset_t none;
@@ -121,9 +127,9 @@ class Interruption : public testing::ProgramRun {
 #ifdef ORBELM_EMULATOR
     words.push_back(ORBELM_EMULATOR);
 #endif
-    words.insert(words.end(), {ORBELM_PROGRAM, "--prune"});
-    if (jobs_ != nullptr) words.insert(words.end(), {"--jobs", jobs_});
-    words.insert(words.end(), {"../in.txt", nullptr});
+    words.push_back(ORBELM_PROGRAM);
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    words.push_back(nullptr);
     ::execv(words[0], const_cast<char* const*>(words.data()));
     ::_exit(127);
   }
@@ -137,6 +143,45 @@ TEST_F(Interruption, EveryFileHoldsItsOldOrItsNewLineWithAWindowPastTheEnd) {
   records_ = 2000;
   changing_ = 100;
   check_rounds();
+}
+
+// A dry run interrupted while it waits for more input (a pipe kept open)
+// after a record that it rejects, which it says once the records before it
+// are finished: it says what it would have done. An empty line sent after
+// the signal ends a wait that began after it.
+TEST_F(Interruption, DryRunSaysWhatItWouldHaveDone) {
+  testing::write_file(work_ / "00001.elm", element_line(1, 0));
+  testing::write_file(work_ / "00002.elm", "old\n");
+  const std::string rejected =
+      "orbelm: standard input: line 4: designation \"00/04\" holds \"/\" or "
+      "\"\\\", which would name a path; record not converted\n";
+  int feed[2];
+  ASSERT_EQ(::pipe(feed), 0);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::dup2(feed[0], 0);
+    ::close(feed[1]);
+    start_program({"--dry-run", "-"});
+  }
+  std::string input;
+  for (const char* number : {"00001", "00002", "00003", "00/04"})
+    input += input_line(number, long_name(1, 0));
+  ASSERT_EQ(::write(feed[1], input.data(), input.size()),
+            static_cast<ssize_t>(input.size()));
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (testing::read_file(dir_ / "stderr") != rejected &&
+         std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ::kill(child, SIGINT);
+  EXPECT_EQ(::write(feed[1], "\n", 1), 1);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT);
+  EXPECT_EQ(testing::read_file(dir_ / "stderr"),
+            rejected +
+                "orbelm: interrupted by SIGINT; dry run, nothing written: 1 "
+                "element file would be created, 1 changed, 1 left unchanged\n");
 }
 
 void Interruption::check_rounds() {
@@ -192,11 +237,23 @@ void Interruption::check_rounds() {
       if (names < static_cast<std::size_t>(records_)) {
         EXPECT_FALSE(stale_removed) << name << " after " << names;
       }
-      // Empty also when the signal came before the input was open.
+      // Written: the printed files whose line changed; the others were
+      // left unchanged. Empty also when the signal came before the input
+      // was open.
+      std::size_t written = 0;
+      for (int at = 1; at <= records_; ++at) {
+        const auto index = static_cast<std::size_t>(at);
+        written += printed[index] &&
+                   old_texts[index] != element_line(at, line_round(at, round));
+      }
       if (WIFSIGNALED(status) && (names > 0 || !err.empty())) {
+        const std::size_t unchanged = names - written;
         EXPECT_EQ(err, "orbelm: interrupted by " + name + "; " +
-                           std::to_string(names) + " element file" +
-                           (names == 1 ? "" : "s") + " written" +
+                           std::to_string(written) + " element file" +
+                           (written == 1 ? "" : "s") + " written" +
+                           (unchanged > 0 ? ", " + std::to_string(unchanged) +
+                                                " left unchanged"
+                                          : "") +
                            (stale_removed ? ", 1 removed\n" : "\n"));
       } else if (WIFSIGNALED(status)) {
         EXPECT_EQ(err, "");

@@ -74,6 +74,14 @@ inline std::string program() {
   return command != nullptr ? command : ORBELM_PROGRAM_WORDS;
 }
 
+// A prefix for ProgramRun::run under which the program may write no file
+// past `bytes` (a write there fails with EFBIG, as on a full disk); empty
+// where prlimit (util-linux) is missing.
+inline std::string file_size_limit(int bytes) {
+  if (std::system("prlimit --version >/dev/null 2>&1") != 0) return "";
+  return "trap '' XFSZ; prlimit --fsize=" + std::to_string(bytes) + " ";
+}
+
 struct Result {
   int status;
   std::string out;

@@ -1,7 +1,8 @@
 // The system calls of a run, traced with strace: each element file costs
 // exactly one open (never with truncation) and one close; an existing file
-// one read, and a write only when it held another line, a cut only when it
-// was longer; a new file one write; the input and the console move in large
+// one read, and a write only when it held another line (after an fstat that
+// tells a file with other names), a cut only when it was longer; a new file
+// one write; the input and the console move in large
 // blocks, whatever the number of records. These are the properties that
 // keep a whole run at the cost of writing what changed.
 //
@@ -211,7 +212,7 @@ TEST_F(SystemCalls, OneOpenAndClosePerFileWritesOnlyWhatChanged) {
   for (const auto& [file, opens] : counts.opens) {
     const int number = std::stoi(file);
     ASSERT_EQ(opens, 1) << file;
-    ASSERT_EQ(count(counts.stats, file), 0) << file;
+    ASSERT_EQ(count(counts.stats, file), number <= SHORTER ? 1 : 0) << file;
     ASSERT_EQ(count(counts.reads, file), number <= EXISTING ? 1 : 0) << file;
     ASSERT_EQ(count(counts.writes, file),
               number <= SHORTER || number > EXISTING ? 1 : 0)
