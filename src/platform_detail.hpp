@@ -37,6 +37,16 @@ int make_folders(std::string_view path, int (*make_folder)(const char*));
 extern std::atomic<int> noted_interruption;
 static_assert(std::atomic<int>::is_always_lock_free);
 
+#ifdef _WIN32
+// Room for the path of an element file: its folder's prefix and its name.
+// Longer paths than this do not open on Windows anyway (MAX_PATH is 260).
+inline constexpr std::size_t PATH_CAPACITY = 1024;
+
+// The path of `name` in `folder`, in `path`; null when it is too long.
+const char* element_path(const OutputFolder& folder, const char* name,
+                         char (&path)[PATH_CAPACITY]);
+#endif
+
 #ifndef _WIN32
 // The folder argument of the *at calls for `folder`: its descriptor, or
 // AT_FDCWD for the current folder.
