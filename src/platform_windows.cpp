@@ -66,7 +66,7 @@ void close_input(InputFile file) {
 
 namespace {
 
-// The longest element file name and more.
+// Element file names are shorter (11 characters and ".elm").
 constexpr std::size_t MAX_FILE_NAME = 32;
 
 }  // namespace

@@ -73,10 +73,6 @@ void place(const OutputFolder& folder, const char* name, const char* data,
   out.length = as_text(data, size, out.text);
 }
 
-}  // namespace
-
-namespace {
-
 // Writes `text` into REPLACEMENT_NAME and moves that over `file`, which
 // thus holds its old file or the whole new one at every moment; a link's
 // target and a file's other names are not touched.
@@ -133,7 +129,8 @@ WriteStatus write_text_file(OutputFolder& folder, const char* name,
   if (descriptor < 0 && errno == ENOENT) {
     status = WriteStatus::Created;
     descriptor = _open(file, FLAGS | _O_CREAT | _O_EXCL, _S_IREAD | _S_IWRITE);
-    // A name that exists but cannot be opened: a link to a missing file.
+    // A name that exists but cannot be opened: a link to a missing file
+    // (or a file made meanwhile).
     if (descriptor < 0 && errno == EEXIST)
       return replace_file(folder, file, text, length);
   }
