@@ -13,7 +13,9 @@ import os
 import random
 import sys
 
-DATA_DIR = os.environ.get("ORBELM_DATA_DIR", "/work/shared/data")
+# Real published lines, the templates: the repository's copy of them.
+DATA_DIR = os.environ.get("ORBELM_DATA_DIR",
+                          os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "data"))
 
 BASE62 = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
 HALF_MONTHS = "ABCDEFGHJKLMNOPQRSTUVWXY"
