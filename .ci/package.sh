@@ -1,15 +1,21 @@
 #!/usr/bin/env bash
 # Builds the release packages into dist/ and checks them:
-#   orbelm_VERSION_amd64.deb, orbelm-VERSION-Linux-x86_64.tar.gz  (always)
+#   orbelm_VERSION_ARCH.deb                    ARCH amd64, arm64, armhf
+#   orbelm-VERSION-Linux-PROCESSOR.tar.gz      PROCESSOR x86_64, aarch64, armv7l
 #   orbelm-VERSION-win64.zip      (with --windows, or CI_WINDOWS=1)
 # VERSION is the project's version in CMakeLists.txt; CHANGELOG.md's top
-# entry and the file names the README gives must agree with it. Each
-# package must hold exactly the expected files; lintian must find no error
-# in the .deb; the programs unpacked from the .deb and the .tar.gz (never
-# installed) must convert examples/sample.txt exactly as examples/expected/
-# says, and each program, the Windows one under Wine, must print its
-# version. Installs what it needs from Debian's packages. Fails when any
-# step fails.
+# entry and the file names the README gives must agree with it. The ARM
+# packages are cross-built with Debian's cross compilers. Each package must
+# hold exactly the expected files; lintian must find no error in a .deb;
+# the programs unpacked from the .deb and the .tar.gz (never installed),
+# the ARM ones under qemu-user, must convert examples/sample.txt exactly as
+# examples/expected/ says, and each program, the Windows one under Wine,
+# must print its version. The .deb programs are linked to the system's
+# libraries; a tarball's program is static, and converts the sample inside
+# an empty root: a folder holding only the program and the sample (and
+# qemu-user with its own x86-64 libraries for an ARM program), as the root
+# of a chroot (skipped with a message when not run as root). Installs what
+# it needs from Debian's packages. Fails when any step fails.
 #
 #   bash .ci/package.sh [--windows]
 set -euo pipefail
@@ -27,9 +33,17 @@ esac
 step() { echo "== package: $* ($((SECONDS - started)) s)"; }
 fail() { echo "package: $*" >&2; exit 1; }
 
+# The Debian architectures of the Linux packages, the processors that name
+# their tarballs (as uname -m says), and qemu-user's program for each.
+architectures=(amd64 arm64 armhf)
+declare -A processor=([amd64]=x86_64 [arm64]=aarch64 [armhf]=armv7l)
+declare -A emulator=([amd64]="" [arm64]=qemu-aarch64 [armhf]=qemu-arm)
+
 step "install what packaging needs"
-# zlib (gzip input) for both builds.
-./install-deps.sh dpkg-dev lintian gzip zlib1g-dev
+# zlib (gzip input), static for the tarballs.
+./install-deps.sh dpkg-dev lintian gzip zlib1g-dev binutils file
+bash .ci/arm-deps.sh arm64
+bash .ci/arm-deps.sh armhf
 if [ "$windows" = 1 ]; then
   ./install-deps.sh g++-mingw-w64-x86-64 libz-mingw-w64-dev wine wine64 \
     groff-base
@@ -42,37 +56,44 @@ cleanup() {
 }
 trap cleanup EXIT
 
-rm -rf dist build-package build-package-windows
+rm -rf dist build-package build-package-* build-package-windows
 mkdir dist
 
-# Debian's hardening flags (stack protector, fortified functions, full
-# RELRO, immediate binding), as a Debian package build would use them.
-step "build for Linux (build-package)"
-export DEB_BUILD_MAINT_OPTIONS=hardening=+all
-CXXFLAGS="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)" \
-  LDFLAGS="$(dpkg-buildflags --get LDFLAGS)" \
-  cmake -B build-package -DCMAKE_BUILD_TYPE=Release -DORBELM_TESTS=OFF \
-  -DORBELM_WERROR=ON >/dev/null
-cmake --build build-package --parallel 2
-
-version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build-package/CMakeCache.txt)
-[ -n "$version" ] || fail "no project version in build-package/CMakeCache.txt"
+version=$(sed -n 's/^project(orbelm VERSION \([^ )]*\).*/\1/p' CMakeLists.txt)
+[ -n "$version" ] || fail "no project version in CMakeLists.txt"
 step "version $version"
 
 changelog_version=$(sed -n 's/^## \[\([0-9][^]]*\)\].*/\1/p' CHANGELOG.md | head -n 1)
 [ "$changelog_version" = "$version" ] ||
   fail "CHANGELOG.md's top entry is '$changelog_version', CMake's version $version"
 
-deb=orbelm_${version}_amd64.deb
-tgz=orbelm-${version}-Linux-x86_64.tar.gz
 zip=orbelm-${version}-win64.zip
-for name in "$deb" "$tgz" "$zip"; do
+for name in "$zip" \
+  $(for arch in "${architectures[@]}"; do
+    echo "orbelm_${version}_$arch.deb orbelm-$version-Linux-${processor[$arch]}.tar.gz"
+  done); do
   grep -qF "$name" README.md || fail "README.md does not name $name"
 done
 
-step "cpack: .deb and .tar.gz"
-(cd build-package && cpack -B "$root/build-package/cpack" >/dev/null)
-cp "build-package/cpack/$deb" "build-package/cpack/$tgz" dist/
+# Builds the package FILE of GENERATOR (DEB or TGZ) for ARCH in build
+# folder DIR, with the further CMake options given, into dist/.
+# Debian's hardening flags (stack protector, fortified functions, full
+# RELRO, immediate binding), as a Debian package build would use them.
+build_package() {
+  local arch=$1 generator=$2 dir=$3 file=$4
+  shift 4
+  local toolchain=()
+  [ "$arch" = amd64 ] || toolchain=(-DCMAKE_TOOLCHAIN_FILE="cmake/linux-$arch.cmake")
+  step "build $generator for $arch ($dir)"
+  DEB_BUILD_MAINT_OPTIONS=hardening=+all DEB_HOST_ARCH=$arch \
+    CXXFLAGS="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)" \
+    LDFLAGS="$(dpkg-buildflags --get LDFLAGS)" \
+    cmake -B "$dir" "${toolchain[@]}" -DCMAKE_BUILD_TYPE=Release \
+    -DORBELM_TESTS=OFF -DORBELM_WERROR=ON "$@" >/dev/null
+  cmake --build "$dir" --parallel 2
+  (cd "$dir" && cpack -G "$generator" -B "$root/$dir/cpack" >/dev/null)
+  cp "$dir/cpack/$file" dist/
+}
 
 # Compares the file list on standard input (directories left out) with the
 # expected names.
@@ -89,27 +110,26 @@ expect_files() {
   sed 's/^/  /' "$listed"
 }
 
-# Runs PROGRAM on examples/sample.txt in a fresh folder and compares its
-# exit status, console and element files with examples/expected/, then
-# checks its --version.
+# Runs COMMAND... in folder DIR on INPUT (a path as COMMAND sees it) and
+# compares its exit status, console and the element files that it leaves
+# in DIR with examples/expected/, then checks its --version.
 expect_conversion() {
-  local label=$1 program=$2
-  local dir="$scratch/run-$label"
-  mkdir "$dir"
+  local label=$1 dir=$2 input=$3
+  shift 3
   local status=0
-  (cd "$dir" && "$program" "$root/examples/sample.txt" >"$scratch/$label.console" \
+  (cd "$dir" && "$@" "$input" >"$scratch/$label.console" \
     2>"$scratch/$label.errors") || status=$?
   [ "$status" = 0 ] || fail "$label: exit status $status"
   [ ! -s "$scratch/$label.errors" ] || fail "$label: wrote to standard error"
   cmp "$scratch/$label.console" examples/expected/console.txt ||
     fail "$label: console differs from examples/expected/console.txt"
-  diff <(ls "$dir") <(cd examples/expected && ls -- *.elm) ||
+  diff <(cd "$dir" && ls -- *.elm) <(cd examples/expected && ls -- *.elm) ||
     fail "$label: element file names differ"
   local file
   for file in examples/expected/*.elm; do
     cmp "$dir/$(basename "$file")" "$file" || fail "$label: $file differs"
   done
-  expect_version "$label" "$("$program" --version)"
+  expect_version "$label" "$(cd "$dir" && "$@" --version)"
   echo "$label: converts examples/sample.txt exactly; --version prints orbelm $version"
 }
 
@@ -118,36 +138,100 @@ expect_version() {
     fail "$1: --version prints '$2', expected 'orbelm $version'"
 }
 
-step "check the .deb"
-dpkg-deb --contents "dist/$deb" | awk '{print $6}' | expect_files "$deb" \
-  usr/bin/orbelm \
-  usr/share/man/man1/orbelm.1.gz \
-  usr/share/doc/orbelm/copyright \
-  usr/share/doc/orbelm/changelog.gz
-dpkg-deb --field "dist/$deb" Package Version Section Depends
-dpkg-deb -x "dist/$deb" "$scratch/deb"
-expect_conversion deb "$scratch/deb/usr/bin/orbelm"
-! readelf -S "$scratch/deb/usr/bin/orbelm" | grep -q '\.symtab' ||
-  fail "$deb: the program is not stripped"
+# Sets `command` to the words that run PROGRAM of ARCH: the program itself,
+# or qemu-user with it (without -L: the target's libraries are the
+# multiarch ones).
+run_command() {
+  local arch=$1 program=$2
+  command=("$program")
+  [ -z "${emulator[$arch]}" ] || command=("${emulator[$arch]}" "$program")
+}
 
-step "lintian"
-lintian_status=0
-lintian --fail-on error --display-info "dist/$deb" >"$scratch/lintian" 2>&1 ||
-  lintian_status=$?
-grep -v 'running with root privileges' "$scratch/lintian" || true
-[ "$lintian_status" = 0 ] || fail "lintian reports errors (status $lintian_status)"
+# Makes DIR an empty root for a program of ARCH: the sample, and for an ARM
+# program qemu-user with the x86-64 libraries it loads itself, so that the
+# program finds no library of its own architecture there.
+make_empty_root() {
+  local arch=$1 dir=$2
+  mkdir "$dir"
+  cp examples/sample.txt "$dir/"
+  [ -n "${emulator[$arch]}" ] || return 0
+  local qemu library
+  qemu=$(command -v "${emulator[$arch]}")
+  cp "$qemu" "$dir/"
+  for library in $(ldd "$qemu" | grep -o '/[^ ]*'); do
+    mkdir -p "$dir$(dirname "$library")"
+    cp -L "$library" "$dir$library"
+  done
+}
 
-step "check the .tar.gz"
-top=${tgz%.tar.gz}
-tar -tzf "dist/$tgz" | expect_files "$tgz" \
-  "$top/bin/orbelm" \
-  "$top/share/man/man1/orbelm.1.gz" \
-  "$top/share/doc/orbelm/README.md" \
-  "$top/share/doc/orbelm/CHANGELOG.md" \
-  "$top/share/doc/orbelm/LICENSE"
-mkdir "$scratch/tgz"
-tar -xzf "dist/$tgz" -C "$scratch/tgz"
-expect_conversion tgz "$scratch/tgz/$top/bin/orbelm"
+check_deb() {
+  local arch=$1 deb="orbelm_${version}_$1.deb"
+  step "check $deb"
+  [ "$(dpkg-deb --field "dist/$deb" Architecture)" = "$arch" ] ||
+    fail "$deb: not a package for $arch"
+  dpkg-deb --contents "dist/$deb" | awk '{print $6}' | expect_files "$deb" \
+    usr/bin/orbelm \
+    usr/share/man/man1/orbelm.1.gz \
+    usr/share/doc/orbelm/copyright \
+    usr/share/doc/orbelm/changelog.gz
+  dpkg-deb --field "dist/$deb" Package Version Architecture Section Depends
+  dpkg-deb -x "dist/$deb" "$scratch/deb-$arch"
+  mkdir "$scratch/run-deb-$arch"
+  run_command "$arch" "$scratch/deb-$arch/usr/bin/orbelm"
+  expect_conversion "deb-$arch" "$scratch/run-deb-$arch" \
+    "$root/examples/sample.txt" "${command[@]}"
+  ! readelf -S "$scratch/deb-$arch/usr/bin/orbelm" | grep -q '\.symtab' ||
+    fail "$deb: the program is not stripped"
+
+  local lintian_status=0
+  lintian --fail-on error --display-info "dist/$deb" >"$scratch/lintian" 2>&1 ||
+    lintian_status=$?
+  grep -v 'running with root privileges' "$scratch/lintian" || true
+  [ "$lintian_status" = 0 ] ||
+    fail "$deb: lintian reports errors (status $lintian_status)"
+}
+
+check_tarball() {
+  local arch=$1 tgz="orbelm-$version-Linux-${processor[$1]}.tar.gz"
+  local top=${tgz%.tar.gz}
+  step "check $tgz"
+  tar -tzf "dist/$tgz" | expect_files "$tgz" \
+    "$top/bin/orbelm" \
+    "$top/share/man/man1/orbelm.1.gz" \
+    "$top/share/doc/orbelm/README.md" \
+    "$top/share/doc/orbelm/CHANGELOG.md" \
+    "$top/share/doc/orbelm/LICENSE"
+  mkdir "$scratch/tgz-$arch"
+  tar -xzf "dist/$tgz" -C "$scratch/tgz-$arch"
+  local program="$scratch/tgz-$arch/$top/bin/orbelm"
+  # No program interpreter and no shared library: a static program.
+  ! readelf -l -d "$program" | grep -E 'INTERP|\(NEEDED\)' ||
+    fail "$tgz: the program is not static"
+  file -b "$program"
+  if [ "$(id -u)" = 0 ]; then
+    local empty="$scratch/empty-root-$arch"
+    make_empty_root "$arch" "$empty"
+    cp "$program" "$empty/orbelm"
+    local in_root=(chroot "$empty")
+    [ -z "${emulator[$arch]}" ] || in_root+=("/${emulator[$arch]}")
+    expect_conversion "tgz-$arch, in an empty root" "$empty" sample.txt \
+      "${in_root[@]}" /orbelm
+  else
+    echo "package: not root, so the static program runs outside an empty root"
+    mkdir "$scratch/run-tgz-$arch"
+    run_command "$arch" "$program"
+    expect_conversion "tgz-$arch" "$scratch/run-tgz-$arch" \
+      "$root/examples/sample.txt" "${command[@]}"
+  fi
+}
+
+for arch in "${architectures[@]}"; do
+  build_package "$arch" DEB "build-package-$arch" "orbelm_${version}_$arch.deb"
+  check_deb "$arch"
+  build_package "$arch" TGZ "build-package-$arch-static" \
+    "orbelm-$version-Linux-${processor[$arch]}.tar.gz" -DORBELM_STATIC=ON
+  check_tarball "$arch"
+done
 
 if [ "$windows" = 1 ]; then
   step "build for Windows (build-package-windows)"
