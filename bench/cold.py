@@ -16,6 +16,8 @@ runs of a repetition follow an untimed run in each folder.
 
 Usage: cold.py MEASURE ORBELM FLOOR INPUT WORK_FOLDER REPEATS [JOBS...]
 JOBS: further orbelm --jobs values to run beside the default.
+Environment: ORBELM_BENCH_BASELINE, another orbelm program (a build of an
+earlier commit) run in orbelm's folder beside it, as "baseline".
 """
 
 import os
@@ -71,6 +73,9 @@ def main():
     programs = {"orbelm": [orbelm, input_path]}
     for jobs in sys.argv[7:]:
         programs[f"orbelm -j{jobs}"] = [orbelm, "--jobs", jobs, input_path]
+    if os.environ.get("ORBELM_BENCH_BASELINE"):
+        baseline = os.path.abspath(os.environ["ORBELM_BENCH_BASELINE"])
+        programs["orbelm baseline"] = [baseline, input_path]
     programs["floor x1"] = [floor, "--compare", input_path]
     programs[f"floor x{SLICES}"] = ["/bin/sh", "-c", parallel]
     folders = {"orbelm": os.path.join(work, "cold-orbelm"),
@@ -138,6 +143,9 @@ def main():
         else:
             ratio("warm: floor x1 / orbelm", t["floor x1"], t["orbelm"], ">= 1.5",
                   lambda v: v >= 1.5)
+        if "orbelm baseline" in t:
+            value = statistics.median(t["orbelm"]) / statistics.median(t["orbelm baseline"])
+            print(f"  {mode + ': orbelm / baseline':48} {value:7.3f}")
 
 
 if __name__ == "__main__":

@@ -43,7 +43,9 @@
 #            (at 1.5 million records each of its refreshing runs takes
 #            minutes)
 #   ORBELM_BENCH_COLD_N  (default 300000); ORBELM_BENCH_COLD_JOBS: further
-#            --jobs values for the cold part (for example "1 32 64")
+#            --jobs values for the cold part (for example "1 32 64");
+#            ORBELM_BENCH_BASELINE: another orbelm program (a build of an
+#            earlier commit) that the cold part runs beside this one
 #   ORBELM_BENCH_PAUSE   seconds of the refresh's pauses before fresh runs
 #            (default 61; shorter only to try the script out)
 # A refresh sitting of 300,000 records in 5 repetitions, and one of the
