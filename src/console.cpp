@@ -14,17 +14,32 @@ namespace orbelm {
 // output uses it until the process ends, after the run returns, so it is
 // allocated once and never freed. Without memory for it the C library's
 // own buffering stays.
-void set_up_console() {
+std::size_t set_up_console() {
   platform::report_broken_pipe_as_error();
   constexpr std::size_t CONSOLE_BLOCK = 1 << 16;
-  if (platform::stdout_is_terminal())
+  if (platform::stdout_is_terminal()) {
     std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
-  else if (char* block = static_cast<char*>(std::malloc(CONSOLE_BLOCK)))
-    std::setvbuf(stdout, block, _IOFBF, CONSOLE_BLOCK);
+  } else if (char* block = static_cast<char*>(std::malloc(CONSOLE_BLOCK))) {
+    if (std::setvbuf(stdout, block, _IOFBF, CONSOLE_BLOCK) == 0)
+      return CONSOLE_BLOCK;
+  }
+  return 0;
 }
 
 bool write_stdout(std::string_view text) {
   return std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
+}
+
+bool write_name(NameOutput& output, std::string_view text) {
+  if (output.block == 0) {
+    ++output.written;
+  } else if (output.held + text.size() > output.block) {
+    ++output.written;
+    output.held = 0;
+    if (std::fflush(stdout) != 0) return false;
+  }
+  output.held += text.size();
+  return write_stdout(text);
 }
 
 bool console_written() {

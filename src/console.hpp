@@ -17,11 +17,26 @@ namespace orbelm {
 
 // Standard output is flushed per line on a terminal and in 64 KiB blocks
 // otherwise; a write to a closed pipe fails instead of ending the process.
-// Must be called before the first output.
-void set_up_console();
+// Must be called before the first output. Returns the block's size, or 0
+// when every line may reach the reader at once (a terminal, or the C
+// library's own buffering).
+std::size_t set_up_console();
 
 // Writes `text` to standard output; false when it could not be written.
 bool write_stdout(std::string_view text);
+
+// The names of a run on standard output, counted out: with a block, the
+// block is written out only when the next name would not fit, so that the
+// run knows when the names reached their reader.
+struct NameOutput {
+  std::size_t block = 0;      // set_up_console's; 0: each name goes at once
+  std::size_t held = 0;       // bytes of names in the block
+  std::uint64_t written = 0;  // times names went out (or may have)
+};
+
+// Writes the name line `text` to standard output; false when it could not
+// be written (or the block before it could not be written out).
+bool write_name(NameOutput& output, std::string_view text);
 
 // Flushes standard output; whether all of its output so far was written.
 // Says nothing (flush_stdout reports the failure at the end).

@@ -48,7 +48,8 @@ struct RunSetup {
   Selection selection;
   ElementFiles files;
   unsigned jobs = DEFAULT_JOBS;
-  bool input_closed = false;  // standard input was closed at the start
+  bool input_closed = false;      // standard input was closed at the start
+  std::size_t console_block = 0;  // set_up_console's
 };
 
 struct RunState {
@@ -59,6 +60,7 @@ struct RunState {
   bool any_failure = false;
   Progress progress{};
   ConvertedLine converted{};  // the record in progress without the window
+  NameOutput names{setup.console_block};
 };
 
 // The outcome of one record, or of one input, for the run: go on, or stop
@@ -77,17 +79,21 @@ enum class Step { Continue, Stop };
 }
 
 // Prints the name of the record's element file, then writes the file with
-// what `look` found of it; `status` tells how that went.
+// what `look` found of it, once confirmed for a record of the window
+// (`pending`); `status` tells how that went.
 Step finish_record(const ConvertedLine& converted, platform::FileLook& look,
-                   RunState& state, platform::WriteStatus& status) {
+                   RunState& state, platform::WriteStatus& status,
+                   PendingRecord* pending = nullptr) {
   // The name and its newline in one write: the C library's stream locks
   // and checks on every call.
   char name_line[sizeof converted.file_name + 1];
   std::memcpy(name_line, converted.file_name, converted.file_name_size);
   name_line[converted.file_name_size] = '\n';
   status = platform::WriteStatus::NotOpened;
-  if (!write_stdout({name_line, converted.file_name_size + 1}))
+  if (!write_name(state.names, {name_line, converted.file_name_size + 1}))
     return Step::Stop;  // finish() reports it
+  if (pending != nullptr)
+    confirm_look(state.window, *pending, state.names.written);
   status = put_element_file(state.setup.files, converted, look,
                             state.progress.facts.files);
   switch (status) {
@@ -109,7 +115,8 @@ Step finish_record(const ConvertedLine& converted, platform::FileLook& look,
 Step commit_oldest(RunState& state) {
   PendingRecord& record = oldest_record(state.window);
   platform::WriteStatus status{};
-  const Step step = finish_record(record.converted, record.look, state, status);
+  const Step step =
+      finish_record(record.converted, record.look, state, status, &record);
   retire_oldest(state.window, status);
   return step;
 }
@@ -391,10 +398,11 @@ int convert_inputs(std::span<const std::string> names,
 }  // namespace
 
 int run(int argc, char** argv) {
-  set_up_console();
+  const std::size_t console_block = set_up_console();
   const CommandLine command = parse_command_line(argc, argv);
   if (command.action != CommandLine::Action::Run) return answer(command);
   RunSetup setup;
+  setup.console_block = console_block;
   if (!set_up_run(command, setup)) return finish(EXIT_FAILURE_STATUS);
   std::span<const std::string> names = command.inputs;
   std::string typed_name;

@@ -72,6 +72,14 @@ void note_look_time(LookAheadWindow& window, bool slow) {
   }
 }
 
+// The watch is read before a look made ahead is used once the run's output
+// (its names, its files) may have reached anyone since the last read, and
+// at least every READ_EVERY records: a look is then confirmed as of a
+// moment after all the run's output so far, which is all that another
+// program can have acted upon; reading it for every record made a warm
+// refresh a tenth slower (0.97 s against 0.87 s for 300,000 files).
+constexpr std::uint64_t READ_EVERY = 16;
+
 // How far past the oldest record the run's thread searches for a look to
 // make itself while it waits for the oldest one's.
 constexpr std::size_t HELP_REACH = 64;
@@ -216,6 +224,7 @@ void stop_look_ahead(LookAheadWindow& window) {
   window.workers.clear();
   for (std::size_t i = 0; i < window.capacity; ++i)
     platform::forget_look(window.records[i].look);
+  platform::close_watch(window.watch);
 }
 
 namespace {
@@ -231,6 +240,9 @@ bool looks_pay(const LookAheadWindow& window) {
 // few hundred quick looks send all but one to sleep (see work()).
 void start_workers(LookAheadWindow& window) {
   window.workers_started = true;
+  // A look made ahead is used only once the watch tells that its file did
+  // not change since: without one, no looks are made ahead.
+  if (!platform::watch_folder(window.folder, window.watch)) return;
   window.slow_score.store(SLOW_SCORE_CAP);
   window.workers.reserve(window.jobs - 1);
   // The workers start with the interruptions held, and keep them so.
@@ -271,7 +283,8 @@ void consider_starting(LookAheadWindow& window, bool wrote) {
 }  // namespace
 
 bool looking_ahead(const LookAheadWindow& window) {
-  return !window.workers.empty() && looks_pay(window) &&
+  return !window.workers.empty() && platform::watching(window.watch) &&
+         looks_pay(window) &&
          (std::popcount(window.recent_writes) <= FEW_WRITTEN ||
           on_disk(window));
 }
@@ -281,13 +294,47 @@ void look_now(LookAheadWindow& window, const ConvertedLine& line,
   const std::uint64_t count = ++window.finished_alone;
   if (looks_pay(window) && (count <= FIRST_STRETCH || count % PROBE == 0)) {
     timed_look(window, line, window.no_access_time, look);
-    look.fresh = true;
   }
 }
+
+namespace {
+
+// Marks the records in the window whose file name is `name` (from the
+// folder's watch; "K05A00A.elm") as outdated; a name that shares a hash
+// with a record's marks it too, which only costs that record its look.
+void mark_name(void* context, std::string_view name) {
+  auto& window = *static_cast<LookAheadWindow*>(context);
+  constexpr std::string_view SUFFIX = ".elm";
+  if (name.size() <= SUFFIX.size()) return;
+  const std::string_view stem = name.substr(0, name.size() - SUFFIX.size());
+  for (std::size_t i = 0; i < SUFFIX.size(); ++i)
+    if (upper_ascii(name[stem.size() + i]) != upper_ascii(SUFFIX[i])) return;
+  const std::uint64_t key = name_hash(stem, true);
+  if (window.in_window[static_cast<std::size_t>(key & window.in_window_mask)] ==
+      0)
+    return;
+  for (std::uint64_t index = window.retired; index < window.published; ++index)
+    if (PendingRecord& record = record_at(window, index);
+        record.name_key == key)
+      record.outdated = true;
+}
+
+// Reads the watch: every record in the window whose file changed since
+// the last read is outdated, or all of them when changes were missed.
+void mark_outdated(LookAheadWindow& window) {
+  if (platform::read_watch(window.watch, mark_name, &window) ==
+      platform::WatchNews::Names)
+    return;
+  for (std::uint64_t index = window.retired; index < window.published; ++index)
+    record_at(window, index).outdated = true;
+}
+
+}  // namespace
 
 void note_finished(LookAheadWindow& window, platform::WriteStatus status) {
   const bool created = status == platform::WriteStatus::Created;
   const bool wrote = created || changed(status);
+  window.wrote_since_read = window.wrote_since_read || wrote;
   window.recent_writes = window.recent_writes << 1U | (wrote ? 1U : 0U);
   window.recent_creations = window.recent_creations << 1U | (created ? 1U : 0U);
   if (window.workers_started) return;
@@ -311,6 +358,8 @@ void publish_record(LookAheadWindow& window) {
   const bool looks = count == 0 && looking_ahead(window);
   ++count;
   record.look = platform::FileLook{};
+  record.outdated = false;
+  record.looked_now = false;
   record.state.store(looks ? READY : DONE, std::memory_order_release);
   if (!looks) pass_over(window, window.published);
   ++window.published;
@@ -333,7 +382,8 @@ PendingRecord& oldest_record(LookAheadWindow& window) {
   PendingRecord& record = record_at(window, window.retired);
   if (claim(record)) {
     look(window, record, window.no_access_time);
-    record.look.fresh = true;  // and this thread writes it next
+    record.looked_now = true;  // just before its write: nothing to confirm
+    return record;
   }
   int state = record.state.load(std::memory_order_acquire);
   while (state != DONE) {
@@ -343,6 +393,20 @@ PendingRecord& oldest_record(LookAheadWindow& window) {
     state = record.state.load(std::memory_order_acquire);
   }
   return record;
+}
+
+void confirm_look(LookAheadWindow& window, PendingRecord& record,
+                  std::uint64_t names_written) {
+  if (record.looked_now || record.look.found == platform::FileLook::Found::None)
+    return;
+  if (names_written != window.names_at_read || window.wrote_since_read ||
+      window.retired - window.retired_at_read >= READ_EVERY) {
+    mark_outdated(window);
+    window.names_at_read = names_written;
+    window.wrote_since_read = false;
+    window.retired_at_read = window.retired;
+  }
+  if (record.outdated) platform::forget_look(record.look);
 }
 
 void retire_oldest(LookAheadWindow& window, platform::WriteStatus status) {

@@ -9,9 +9,10 @@
 // oldest_record(), finishes it (prints its name, writes its file with the
 // look) and gives it back with retire_oldest(). A record whose file name
 // (in any letter case) is already in the window is not looked at, since
-// the write of the earlier record would outdate the look; what another
-// program does to a file after its look, the write finds out (see
-// platform::write_looked_at_file).
+// the write of the earlier record would outdate the look; a look whose file
+// another program changed after the look began, as a watch on the folder
+// tells at the record's turn, is not used: the run's thread finishes that
+// record as a run with one thread does.
 #ifndef ORBELM_LOOK_AHEAD_HPP
 #define ORBELM_LOOK_AHEAD_HPP
 
@@ -34,6 +35,8 @@ struct PendingRecord {
   platform::FileLook look;
   std::atomic<int> state{0};   // see look_ahead.cpp
   std::uint64_t name_key = 0;  // its file name's hash, case folded
+  bool outdated = false;       // its file changed after its look began
+  bool looked_now = false;     // looked at by the run's thread at its turn
 };
 
 struct LookAheadWindow {
@@ -51,8 +54,12 @@ struct LookAheadWindow {
   unsigned jobs = 1;                 // the workers' number, the run's thread
   bool workers_started = false;      // (or tried to start)
   bool dry_run = false;
-  bool no_access_time = true;     // the run's thread's own copy
-  platform::OutputFolder folder;  // the workers' copy
+  bool no_access_time = true;         // the run's thread's own copy
+  platform::FolderWatch watch;        // what changed since the looks
+  std::uint64_t names_at_read = 0;    // names written out at its last read
+  std::uint64_t retired_at_read = 0;  // records finished then
+  bool wrote_since_read = false;      // a file was written since
+  platform::OutputFolder folder;      // the workers' copy
   // Shared with the workers.
   std::atomic<std::uint64_t> ready{0};  // records published for looks
   std::atomic<std::uint64_t> next_claim{0};
@@ -113,6 +120,15 @@ void publish_record(LookAheadWindow& window);
 // itself when no worker has begun it, and helps with later looks while it
 // waits. The window must not be empty.
 PendingRecord& oldest_record(LookAheadWindow& window);
+
+// Before the oldest record's file is written, after its name: clears its
+// look when its file changed since the look began, as the folder's watch
+// tells; then the write finds out what the file holds, as a run with one
+// thread does. `names_written` counts the times the run's names went out
+// to standard output (NameOutput::written): the watch is read when they
+// did, or a file was written, since its last read, and every few records.
+void confirm_look(LookAheadWindow& window, PendingRecord& record,
+                  std::uint64_t names_written);
 
 // Gives the oldest record back after its file was written (`status`).
 void retire_oldest(LookAheadWindow& window, platform::WriteStatus status);

@@ -162,18 +162,6 @@ inline constexpr const char* REPLACEMENT_NAME = ".orbelm-replacement.tmp";
 // between files).
 void remove_replacement(const OutputFolder& folder);
 
-// A file as a look found it: which file (device and inode), its size and
-// its change time (ctime, with nanoseconds where the file system keeps
-// them), which every write, cut, link or rename of the file moves on.
-struct FileState {
-  std::uint64_t device = 0;
-  std::uint64_t inode = 0;
-  std::int64_t size = -1;
-  std::int64_t changed_seconds = 0;
-  std::int64_t changed_nanoseconds = 0;
-  bool operator==(const FileState&) const = default;
-};
-
 // What a look at an element file ahead of its record's turn found. A
 // look only opens and reads: it never creates, writes or removes.
 struct FileLook {
@@ -189,14 +177,48 @@ struct FileLook {
   bool longer = true;   // Different: the file holds more than the line
   int descriptor = -1;  // Different, unless `for_writing` was false: the
                         // file, open for reading and writing
-  FileState state;      // Same, Different: the file before it was read
-  bool fresh = false;   // made by the writing thread just before the write,
-                        // as the write itself would: nothing to confirm
 };
 
 // Whether looks ahead find anything: POSIX yes; Windows no (a look there
 // gives None and the write does all).
 extern const bool LOOKS_AHEAD;
+
+// A watch on the entries of an output folder, which tells what happened to
+// its files since a look ahead, so that a look is used only when nothing
+// wrote, cut, renamed, made or removed its file since (Linux: inotify; one
+// read per record, where asking each file's state again would cost two
+// system calls). Where a folder cannot be watched (other systems, or the
+// watches of the user are used up), nothing is looked at ahead.
+// Notes: it sees what reaches the files through the folder's own names
+// (also through symbolic links elsewhere, and any mount of the folder); a
+// write through another name of a file with several names (a hard link in
+// another folder) made after its look goes unseen.
+struct FolderWatch {
+  int descriptor = -1;
+};
+
+// Starts watching `folder`; false where it cannot be watched.
+bool watch_folder(const OutputFolder& folder, FolderWatch& watch);
+
+void close_watch(FolderWatch& watch);
+
+inline bool watching(const FolderWatch& watch) { return watch.descriptor >= 0; }
+
+enum class WatchNews {
+  Names,  // `each` was called for every file that may have changed
+  Lost    // changes may have been missed: every file may have changed
+};
+
+// Calls `each(context, name)` for every name of the watched folder whose
+// file was written, cut, had its attributes or names changed, was made,
+// renamed or removed since the last call (or the watch's start), by this
+// or any other process; `name` as reported, ".elm" included. Lost when
+// the watch's queue overflowed (it watches on), or when the watch ended
+// (the folder was removed, its file system unmounted): then it is closed,
+// and every later call says Lost.
+WatchNews read_watch(FolderWatch& watch,
+                     void (*each)(void* context, std::string_view name),
+                     void* context);
 
 // Keeps the interruptions (SIGINT, SIGTERM, SIGHUP) from the calling
 // thread while `hold`, and from the threads it starts meanwhile, so that
@@ -216,7 +238,7 @@ void yield_priority();
 // Given: `for_writing`, whether a Different file is kept open for the
 // write (a dry run asks not); `no_access_time`, the caller's own copy of
 // OutputFolder::no_access_time, cleared when the process may not ask.
-// Returned: `look`, with the file's state taken before its read.
+// Returned: `look`.
 // Notes: a symbolic link is not followed and a file with several names is
 // Other, so that a file found Different can be changed by no other name
 // than its own.
@@ -224,17 +246,11 @@ void look_at_text_file(const OutputFolder& folder, const char* name,
                        const char* data, std::size_t size, bool for_writing,
                        bool& no_access_time, FileLook& look);
 
-// write_text_file, or with `dry_run` check_text_file, using `look`, which
-// another program may have outdated since (another thread made it, ahead of
-// the write): what `look` found is used only when it is fresh or the name
-// still leads to the file it looked at, in the same state (one fstatat).
-// Then Same gives Unchanged, and Different writes through the open file;
-// otherwise the file is looked at again as if there had been no look.
-// `look` is used up.
-// Notes: change times may come from a coarse clock (a tick of a few
-// milliseconds), so a change that keeps the size and falls in the tick of
-// a change made before the look may go unseen; Linux since 6.13 gives the
-// next change of a file whose change time was asked a time of its own.
+// write_text_file, or with `dry_run` check_text_file, using `look`: what
+// it gives is what those give, provided that nothing changed the file since
+// the look (the caller makes sure with a FolderWatch). Same gives Unchanged
+// without a system call, Different writes through the open file. `look` is
+// used up.
 WriteStatus write_looked_at_file(OutputFolder& folder, const char* name,
                                  const char* data, std::size_t size,
                                  bool dry_run, FileLook& look);

@@ -5,8 +5,13 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <sys/inotify.h>
+#endif
 
 #include <cerrno>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 
 #include "platform.hpp"
@@ -184,30 +189,6 @@ WriteStatus write_unread(const OutputFolder& folder, const char* name,
   return write_over(folder, name, descriptor, data, size, false);
 }
 
-// What identifies the file of `info` and its state (see FileState).
-FileState state_of(const struct stat& info) {
-#ifdef __APPLE__
-  const timespec& changed = info.st_ctimespec;
-#else
-  const timespec& changed = info.st_ctim;
-#endif
-  return {static_cast<std::uint64_t>(info.st_dev),
-          static_cast<std::uint64_t>(info.st_ino),
-          static_cast<std::int64_t>(info.st_size),
-          static_cast<std::int64_t>(changed.tv_sec),
-          static_cast<std::int64_t>(changed.tv_nsec)};
-}
-
-// Whether `name` still leads to the file that a look found in `state`,
-// unchanged since: any write, cut, rename or removal moves the change time
-// or the file itself.
-bool still_as_looked(const OutputFolder& folder, const char* name,
-                     const FileState& state) {
-  struct stat info {};
-  return ::fstatat(folder_at(folder), name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
-         state_of(info) == state;
-}
-
 }  // namespace
 
 WriteStatus write_text_file(OutputFolder& folder, const char* name,
@@ -249,6 +230,73 @@ void remove_replacement(const OutputFolder& folder) {
 
 const bool LOOKS_AHEAD = true;
 
+#ifdef __linux__
+
+// Every change that can outdate a look: writes and cuts (IN_MODIFY),
+// attributes and link counts (IN_ATTRIB), names made, renamed in or out,
+// and removed. Not IN_CLOSE_WRITE: every look opens its file for writing
+// and closes it unwritten.
+constexpr std::uint32_t WATCHED = IN_MODIFY | IN_ATTRIB | IN_CREATE |
+                                  IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
+                                  IN_ONLYDIR;
+
+bool watch_folder(const OutputFolder& folder, FolderWatch& watch) {
+  const int descriptor = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  if (descriptor < 0) return false;
+  // The folder as this run opened it, whatever its path has become since.
+  char path[32] = ".";
+  if (folder.descriptor >= 0)
+    std::snprintf(path, sizeof path, "/proc/self/fd/%d", folder.descriptor);
+  if (::inotify_add_watch(descriptor, path, WATCHED) < 0) {
+    ::close(descriptor);
+    return false;
+  }
+  watch.descriptor = descriptor;
+  return true;
+}
+
+void close_watch(FolderWatch& watch) {
+  if (watch.descriptor >= 0) ::close(watch.descriptor);
+  watch.descriptor = -1;
+}
+
+WatchNews read_watch(FolderWatch& watch,
+                     void (*each)(void* context, std::string_view name),
+                     void* context) {
+  if (watch.descriptor < 0) return WatchNews::Lost;
+  WatchNews news = WatchNews::Names;
+  alignas(inotify_event) char buffer[4096];
+  for (;;) {
+    const ssize_t count = ::read(watch.descriptor, buffer, sizeof buffer);
+    if (count < 0 && errno == EINTR) continue;
+    if (count < 0 && errno == EAGAIN) return news;
+    if (count <= 0) break;
+    bool ended = false;
+    for (ssize_t at = 0; at < count;) {
+      const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+      ended = ended || (event->mask & IN_IGNORED) != 0;
+      if ((event->mask & IN_Q_OVERFLOW) != 0) news = WatchNews::Lost;
+      if (event->len > 0) each(context, event->name);
+      at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+    }
+    if (ended) break;
+  }
+  // The watch ended, or cannot be read: nothing more will be told.
+  close_watch(watch);
+  return WatchNews::Lost;
+}
+
+#else
+
+// kqueue tells of a file's changes only through a descriptor of its own.
+bool watch_folder(const OutputFolder&, FolderWatch&) { return false; }
+void close_watch(FolderWatch&) {}
+WatchNews read_watch(FolderWatch&, void (*)(void*, std::string_view), void*) {
+  return WatchNews::Lost;
+}
+
+#endif
+
 void look_at_text_file(const OutputFolder& folder, const char* name,
                        const char* data, std::size_t size, bool for_writing,
                        bool& no_access_time, FileLook& look) {
@@ -261,23 +309,19 @@ void look_at_text_file(const OutputFolder& folder, const char* name,
         errno == ENOENT ? FileLook::Found::Missing : FileLook::Found::Other;
     return;
   }
-  // The state before the read: a change made after the fstat, even one
-  // that the read sees, moves the change time that the write checks.
-  struct stat info {};
-  const bool known = ::fstat(descriptor, &info) == 0;
-  look.state = state_of(info);
   // A file that holds the line is left as it is, whatever it is, as a
   // run with one thread leaves it (O_NONBLOCK keeps a FIFO from waiting);
   // only a file to be written must be a regular file with one name.
-  const WriteStatus status = compare_start(descriptor, data, size, look.longer);
-  if (!known || (status == WriteStatus::Changed && !writable_in_place(info))) {
-    ::close(descriptor);
-    look.found = FileLook::Found::Other;
-    return;
-  }
-  if (status == WriteStatus::Unchanged) {
+  if (compare_start(descriptor, data, size, look.longer) ==
+      WriteStatus::Unchanged) {
     ::close(descriptor);
     look.found = FileLook::Found::Same;
+    return;
+  }
+  struct stat info {};
+  if (::fstat(descriptor, &info) != 0 || !writable_in_place(info)) {
+    ::close(descriptor);
+    look.found = FileLook::Found::Other;
     return;
   }
   look.found = FileLook::Found::Different;
@@ -295,17 +339,17 @@ WriteStatus write_looked_at_file(OutputFolder& folder, const char* name,
   look = FileLook{};
   switch (taken.found) {
     case FileLook::Found::Same:
+      folder.expect_new = false;
+      return WriteStatus::Unchanged;
     case FileLook::Found::Different:
       folder.expect_new = false;
-      if (!taken.fresh && !still_as_looked(folder, name, taken.state)) break;
-      if (taken.found == FileLook::Found::Same) return WriteStatus::Unchanged;
       if (dry_run) return WriteStatus::Changed;
       if (taken.descriptor < 0) break;  // looked at for reading only
       return finish_write(folder, name, taken.descriptor, data, size,
                           taken.longer, WriteStatus::Changed);
     case FileLook::Found::Missing:
-      // Created at once, not first opened; O_EXCL finds a file made since.
-      if (!dry_run) folder.expect_new = true;
+      if (dry_run) return WriteStatus::Created;
+      folder.expect_new = true;  // created at once, not first opened
       break;
     case FileLook::Found::None:
     case FileLook::Found::Other:

@@ -192,6 +192,16 @@ void remove_replacement(const OutputFolder& folder) {
 // does all, as in a run without looks.
 const bool LOOKS_AHEAD = false;
 
+bool watch_folder(const OutputFolder& /*folder*/, FolderWatch& /*watch*/) {
+  return false;
+}
+void close_watch(FolderWatch& /*watch*/) {}
+WatchNews read_watch(FolderWatch& /*watch*/,
+                     void (* /*each*/)(void* context, std::string_view name),
+                     void* /*context*/) {
+  return WatchNews::Lost;
+}
+
 void look_at_text_file(const OutputFolder& /*folder*/, const char* /*name*/,
                        const char* /*data*/, std::size_t /*size*/,
                        bool /*for_writing*/, bool& /*no_access_time*/,

@@ -7,8 +7,8 @@
 // keep a whole run at the cost of writing what changed.
 //
 // The run is traced with one thread (--jobs 1): look-ahead workers make
-// the same calls and an fstat for the files they read, from other threads,
-// and the run's thread an fstatat that confirms what they read.
+// the same calls from other threads, and the run's thread reads the
+// folder's watch now and then.
 //
 // The test runs the program built with the tests (a command given in
 // ORBELM_TEST_PROGRAM may be another program altogether) and is skipped
