@@ -314,6 +314,29 @@ TEST_F(BadInput, ReadOnlyOutputFolder) {
   EXPECT_EQ(files(), Names{"in.txt"});
 }
 
+// A file that holds its line needs no writing, so no write access: left
+// as it is by every run, whatever its threads; the one that differs is not.
+TEST_F(BadInput, FileHoldingItsLineInReadOnlyFolder) {
+  const std::optional<std::string> as_user = unprivileged();
+  if (!as_user) GTEST_SKIP() << "root, and the program cannot run as nobody";
+  write_file(work_ / "in.txt",
+             comet_example() + "\n" + minor_planet_example() + "\n");
+  ASSERT_EQ(run("in.txt").status, 0);
+  write_file(work_ / "K05A00A.elm", "old\n");
+  fs::permissions(
+      work_,
+      fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+      fs::perm_options::remove);
+  for (const char* jobs : {"--jobs 1 ", "--jobs 4 "}) {
+    const Result r = run(std::string(jobs) + "in.txt", "", *as_user);
+    EXPECT_EQ(r.status, 1) << jobs;
+    EXPECT_EQ(r.out, "0099P.elm\nK05A00A.elm\nK05A00A.elm  file not open\n")
+        << jobs;
+  }
+  EXPECT_EQ(element_file("0099P.elm"), COMET_LINE);
+  EXPECT_EQ(element_file("K05A00A.elm"), "old\n");
+}
+
 // Files may hold the comet's line (130 bytes), not the minor planet's (133).
 TEST_F(BadInput, DiskFullAfterAGoodRecord) {
   const std::string limit = testing::file_size_limit(130);
