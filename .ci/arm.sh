@@ -58,16 +58,8 @@ if [ -z "$host" ]; then
 fi
 target=$root/build-$arch/orbelm
 
-# Runs PROGRAM... on INPUT in a new folder DIR; the console goes to
-# DIR.console, DIR.errors, the exit status to DIR.status.
-convert() {
-  local dir=$1 input=$2
-  shift 2
-  mkdir "$dir"
-  local status=0
-  (cd "$dir" && "$@" "$input" >"$dir.console" 2>"$dir.errors") || status=$?
-  echo "$status" >"$dir.status"
-}
+# convert DIR INPUT PROGRAM...: see convert.sh.
+source "$root/.ci/convert.sh"
 
 # Converts INPUT with both programs and fails unless they agree in every
 # byte.

@@ -61,16 +61,8 @@ for test in end_to_end_test element_files_test; do
     "build-windows-host/tests/$test"
 done
 
-# Runs PROGRAM... on INPUT in a new folder DIR; the console goes to
-# DIR.console and the exit status to DIR.status.
-convert() {
-  local dir=$1 input=$2
-  shift 2
-  mkdir "$dir"
-  local status=0
-  (cd "$dir" && "$@" "$input" >"$dir.console" 2>"$dir.errors") || status=$?
-  echo "$status" >"$dir.status"
-}
+# convert DIR INPUT PROGRAM...: see convert.sh.
+source "$root/.ci/convert.sh"
 
 # Compares the Linux run in DIR_L with the Windows run in DIR_W: the same
 # exit status and file names, and console, errors and element files equal
