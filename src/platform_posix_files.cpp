@@ -320,7 +320,7 @@ void look_at_text_file(const OutputFolder& folder, const char* name,
                        const char* data, std::size_t size, bool for_writing,
                        bool& no_access_time, FileLook& look) {
   // Read-only: most looks find the line, and a read-only open, read and
-  // close cost less than read-write ones (4.5 us against 4.8 us with the
+  // close cost less than read-write ones (4.5 against 4.8 microseconds, the
   // file in memory: no write access to take and give back). A file to be
   // written is opened again for writing.
   constexpr int READ_ONLY = O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW;
