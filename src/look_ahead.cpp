@@ -292,9 +292,8 @@ bool looking_ahead(const LookAheadWindow& window) {
 void look_now(LookAheadWindow& window, const ConvertedLine& line,
               platform::FileLook& look) {
   const std::uint64_t count = ++window.finished_alone;
-  if (looks_pay(window) && (count <= FIRST_STRETCH || count % PROBE == 0)) {
+  if (looks_pay(window) && (count <= FIRST_STRETCH || count % PROBE == 0))
     timed_look(window, line, window.no_access_time, look);
-  }
 }
 
 namespace {

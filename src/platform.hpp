@@ -185,10 +185,10 @@ extern const bool LOOKS_AHEAD;
 
 // A watch on the entries of an output folder, which tells what happened to
 // its files since a look ahead, so that a look is used only when nothing
-// wrote, cut, renamed, made or removed its file since (Linux: inotify; one
-// read per record, where asking each file's state again would cost two
-// system calls). Where a folder cannot be watched (other systems, or the
-// watches of the user are used up), nothing is looked at ahead.
+// wrote, cut, renamed, made or removed its file since (Linux: inotify, read
+// every few records, where asking each file's state again would cost two
+// system calls a record). Where a folder cannot be watched (other systems,
+// or the watches of the user are used up), nothing is looked at ahead.
 // Notes: it sees what reaches the files through the folder's own names
 // (also through symbolic links elsewhere, and any mount of the folder); a
 // write through another name of a file with several names (a hard link in

@@ -197,14 +197,8 @@ WriteStatus write_unopened(OutputFolder& folder, const char* name,
                            const char* data, std::size_t size, int error) {
   if (error != EACCES && error != EPERM && error != EROFS)
     return WriteStatus::NotOpened;
-  const int descriptor = open_existing(
-      folder, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
-  if (descriptor >= 0) {
-    bool longer = true;
-    const WriteStatus status = compare_start(descriptor, data, size, longer);
-    ::close(descriptor);
-    if (status == WriteStatus::Unchanged) return status;
-  }
+  if (check_text_file(folder, name, data, size) == WriteStatus::Unchanged)
+    return WriteStatus::Unchanged;
   return error == EACCES ? write_unread(folder, name, data, size)
                          : WriteStatus::NotOpened;
 }
