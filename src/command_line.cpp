@@ -42,9 +42,10 @@ constexpr const char* EXIT_STATUS =
     "Exit status: 0 when every selected record was converted; 1 when an\n"
     "input, the designation list, DIR or an element file cannot be opened,\n"
     "read or written, compressed input is damaged, an input ends inside a\n"
-    "record, a record was not converted because its designation cannot\n"
-    "name a file, or --prune would remove more than --max-delete allows;\n"
-    "2 when the command line is wrong.";
+    "record or in the first 4 characters of a line, a record was not\n"
+    "converted because its designation cannot name a file, or --prune\n"
+    "would remove more than --max-delete allows; 2 when the command line\n"
+    "is wrong.";
 
 // A --max-delete value: a whole number, or "all" for no limit.
 std::optional<std::uint64_t> parse_max_delete(std::string_view text) {
