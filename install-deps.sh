@@ -31,7 +31,7 @@ cmd:c++,g++,clang++|g++|gcc-c++|gcc|-|a C++20 compiler
 cmd:cmake|cmake|cmake|cmake|cmake|CMake, which configures the build
 cmd:make|make|make|make|-|make, which runs the build
 hdr:zlib.h|zlib1g-dev|zlib-devel|zlib|-|zlib's headers, to read gzip input
-hdr:CLI/CLI.hpp|libcli11-dev|cli11-devel|cli11|cli11|CLI11, the command-line parser
+hdr:CLI/CLI.hpp|libcli11-dev|cli11-devel|cli11|cli11|CLI11, which lays out the help
 hdr:gtest/gtest.h|libgtest-dev|gtest-devel|gtest|googletest|GoogleTest, for the test suite
 hdr:fast_float/fast_float.h|libfast-float-dev|fast_float-devel|fast_float|fast_float|fast_float, which reads numbers
 cmd:python3|python3|python3|python|python|Python 3, for the differential test

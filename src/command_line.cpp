@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -41,86 +42,13 @@ constexpr const char* EXIT_STATUS =
     "Exit status: 0 when every selected record was converted; 1 when an\n"
     "input, the designation list, DIR or an element file cannot be opened,\n"
     "read or written, compressed input is damaged, an input ends inside a\n"
-    "record, a record was not converted because its designation cannot\n"
-    "name a file, or --prune would remove more than --max-delete allows;\n"
-    "2 when the command line is wrong.";
-
-// The help as it reads best here: the usage line first, then what the
-// program does, the options and the exit statuses. The input names are
-// explained in the description, so they get no list of their own.
-class HelpFormatter : public CLI::Formatter {
- public:
-  std::string make_help(const CLI::App* app, std::string name,
-                        CLI::AppFormatMode mode) const override {
-    return make_usage(app, std::move(name)) + "\n" + make_description(app) +
-           make_groups(app, mode) + "\n" + make_footer(app);
-  }
-};
-
-struct Values {
-  std::string output_dir;
-  std::string max_magnitude;
-  std::string designations_file;
-  std::string jobs;
-  std::string max_delete;
-};
-
-void define_options(CLI::App& app, CommandLine& line, Values& values) {
-  // On Windows CLI11 would take "/x" for an option; here it is a path.
-  app.allow_windows_style_options(false);
-  app.formatter(std::make_shared<HelpFormatter>());
-  app.get_formatter()->column_width(24);
-  app.set_help_flag("-h,--help", "show this help and exit");
-  app.set_version_flag("--version", "orbelm " ORBELM_VERSION,
-                       "show the version and exit");
-  app.add_option("INPUT_FILE", line.inputs);
-  app.add_option("-o,--output-dir", values.output_dir,
-                 "write the element files into DIR (made when\n"
-                 "missing); the names printed stay bare")
-      ->type_name("DIR");
-  app.add_option("--max-magnitude", values.max_magnitude,
-                 "only records whose absolute magnitude is at\n"
-                 "most H; a record without one is left out")
-      ->type_name("H");
-  app.add_flag("--minor-planets", line.minor_planets, "only minor planets");
-  app.add_flag("--comets", line.comets, "only comets");
-  app.add_flag("--all-comet-types", line.all_comet_types,
-               "also convert the interstellar objects (0003I)\n"
-               "and asteroids on cometary orbits (AK17U010)\n"
-               "of a comet file, as comets; without it they\n"
-               "are skipped");
-  app.add_option("--designations", values.designations_file,
-                 "only records whose designation is listed in\n"
-                 "FILE, one per line (lines starting with # are\n"
-                 "comments); listed designations that no record\n"
-                 "has are named on standard error")
-      ->type_name("FILE");
-  app.add_flag("--prune", line.prune,
-               "after a complete run, remove every *.elm file in\n"
-               "the folder that this run did not write or leave\n"
-               "unchanged, including what the options above\n"
-               "left out: give all inputs in one run");
-  app.add_option("--max-delete", values.max_delete,
-                 "with --prune, remove nothing when more than N\n"
-                 "files are stale, and say so (default: a tenth\n"
-                 "of the folder's element files, no limit below\n"
-                 "20; all: no limit)")
-      ->type_name("N");
-  app.add_flag("--dry-run", line.dry_run,
-               "write and remove nothing; tell how many files\n"
-               "would be created, changed, left unchanged and\n"
-               "(with --prune) removed, naming those");
-  app.add_option("-j,--jobs", values.jobs,
-                 "work on the element files with N threads: the\n"
-                 "run's own, which writes every file in input\n"
-                 "order, and N-1 that read existing files ahead\n"
-                 "of it (default 16; 1: one thread)")
-      ->type_name("N");
-  app.footer(EXIT_STATUS);
-}
+    "record or in the first 4 characters of a line, a record was not\n"
+    "converted because its designation cannot name a file, or --prune\n"
+    "would remove more than --max-delete allows; 2 when the command line\n"
+    "is wrong.";
 
 // A --max-delete value: a whole number, or "all" for no limit.
-std::optional<std::uint64_t> parse_max_delete(const std::string& text) {
+std::optional<std::uint64_t> parse_max_delete(std::string_view text) {
   if (text == "all") return std::numeric_limits<std::uint64_t>::max();
   std::uint64_t count = 0;
   const auto [end, error] =
@@ -130,89 +58,227 @@ std::optional<std::uint64_t> parse_max_delete(const std::string& text) {
   return count;
 }
 
-// Moves the values of the options that were given into `line`.
-void take_values(const CLI::App& app, Values& values, CommandLine& line) {
-  if (app.count("--output-dir") > 0)
-    line.output_dir = std::move(values.output_dir);
-  if (app.count("--designations") > 0)
-    line.designations_file = std::move(values.designations_file);
-  if (app.count("--jobs") > 0) {
-    unsigned jobs = 0;
-    const std::string& text = values.jobs;
-    const auto [end, error] =
-        std::from_chars(text.data(), text.data() + text.size(), jobs);
-    if (error != std::errc() || end != text.data() + text.size() || jobs < 1 ||
-        jobs > MAX_JOBS) {
-      line.action = CommandLine::Action::UsageError;
-      line.message = "invalid argument '" + text + "' for '--jobs'";
-      return;
-    }
-    line.jobs = jobs;
-  }
-  if (app.count("--max-delete") > 0) {
-    line.max_delete = parse_max_delete(values.max_delete);
-    if (!line.max_delete) {
-      line.action = CommandLine::Action::UsageError;
-      line.message =
-          "invalid argument '" + values.max_delete + "' for '--max-delete'";
-      return;
-    }
-  }
-  if (app.count("--max-magnitude") == 0) return;
-  line.max_magnitude = parse_limit(values.max_magnitude);
-  if (!line.max_magnitude) {
-    line.action = CommandLine::Action::UsageError;
-    line.message =
-        "invalid argument '" + values.max_magnitude + "' for '--max-magnitude'";
-  }
+// What an option does when it is given: stores its value (a flag gets "")
+// in `line`; false when the value is not one the option takes.
+using Take = bool (*)(std::string_view value, CommandLine& line);
+
+template <bool CommandLine::*Flag>
+bool set_flag(std::string_view /*value*/, CommandLine& line) {
+  line.*Flag = true;
+  return true;
 }
 
-// The option that argument `word` names ("-o", "--output-dir", the part of
-// "--output-dir=DIR" before "="), and whether the word also holds its
-// value ("-oDIR", "--output-dir=DIR").
-struct NamedOption {
-  std::string name;
-  bool value_attached;
+template <std::optional<std::string> CommandLine::*Name>
+bool take_name(std::string_view value, CommandLine& line) {
+  line.*Name = std::string(value);
+  return true;
+}
+
+bool take_help(std::string_view /*value*/, CommandLine& line) {
+  line.action = CommandLine::Action::Help;
+  return true;
+}
+
+bool take_version(std::string_view /*value*/, CommandLine& line) {
+  line.action = CommandLine::Action::Version;
+  line.message = "orbelm " ORBELM_VERSION;
+  return true;
+}
+
+bool take_max_magnitude(std::string_view value, CommandLine& line) {
+  line.max_magnitude = parse_limit(value);
+  return line.max_magnitude.has_value();
+}
+
+bool take_max_delete(std::string_view value, CommandLine& line) {
+  line.max_delete = parse_max_delete(value);
+  return line.max_delete.has_value();
+}
+
+bool take_jobs(std::string_view value, CommandLine& line) {
+  const auto [end, error] =
+      std::from_chars(value.data(), value.data() + value.size(), line.jobs);
+  return error == std::errc() && end == value.data() + value.size() &&
+         line.jobs >= 1 && line.jobs <= MAX_JOBS;
+}
+
+// An option: its long name (without "--"), its short name ('\0': none), the
+// name of its value in the help (empty for a flag, which takes no value),
+// its help text and what it does. The help lists the options in this order.
+struct Option {
+  std::string_view long_name;
+  char short_name;
+  std::string_view value_name;
+  std::string_view help;
+  Take take;
 };
 
-NamedOption named_option(std::string_view word) {
-  if (word.starts_with("--")) {
-    const std::size_t equals = word.find('=');
-    return {std::string(word.substr(0, equals)),
-            equals != std::string_view::npos};
+constexpr std::array OPTIONS{
+    Option{"help", 'h', "", "show this help and exit", take_help},
+    Option{"version", '\0', "", "show the version and exit", take_version},
+    Option{"output-dir", 'o', "DIR",
+           "write the element files into DIR (made when\n"
+           "missing); the names printed stay bare",
+           take_name<&CommandLine::output_dir>},
+    Option{"max-magnitude", '\0', "H",
+           "only records whose absolute magnitude is at\n"
+           "most H; a record without one is left out",
+           take_max_magnitude},
+    Option{"minor-planets", '\0', "", "only minor planets",
+           set_flag<&CommandLine::minor_planets>},
+    Option{"comets", '\0', "", "only comets", set_flag<&CommandLine::comets>},
+    Option{"all-comet-types", '\0', "",
+           "also convert the interstellar objects (0003I)\n"
+           "and asteroids on cometary orbits (AK17U010)\n"
+           "of a comet file, as comets; without it they\n"
+           "are skipped",
+           set_flag<&CommandLine::all_comet_types>},
+    Option{"designations", '\0', "FILE",
+           "only records whose designation is listed in\n"
+           "FILE, one per line (lines starting with # are\n"
+           "comments); listed designations that no record\n"
+           "has are named on standard error",
+           take_name<&CommandLine::designations_file>},
+    Option{"prune", '\0', "",
+           "after a complete run, remove every *.elm file in\n"
+           "the folder that this run did not write or leave\n"
+           "unchanged, including what the options above\n"
+           "left out: give all inputs in one run",
+           set_flag<&CommandLine::prune>},
+    Option{"max-delete", '\0', "N",
+           "with --prune, remove nothing when more than N\n"
+           "files are stale, and say so (default: a tenth\n"
+           "of the folder's element files, no limit below\n"
+           "20; all: no limit)",
+           take_max_delete},
+    Option{"dry-run", '\0', "",
+           "write and remove nothing; tell how many files\n"
+           "would be created, changed, left unchanged and\n"
+           "(with --prune) removed, naming those",
+           set_flag<&CommandLine::dry_run>},
+    Option{"jobs", 'j', "N",
+           "work on the element files with N threads: the\n"
+           "run's own, which writes every file in input\n"
+           "order, and N-1 that read existing files ahead\n"
+           "of it (default 16; 1: one thread)",
+           take_jobs},
+};
+
+// The help as it reads best here: the usage line first, then what the
+// program does, the options (laid out by CLI11) and the exit statuses. The
+// input names are explained in the description, so they get no list of
+// their own.
+class HelpFormatter : public CLI::Formatter {
+ public:
+  std::string make_help(const CLI::App* app, std::string /*name*/,
+                        CLI::AppFormatMode mode) const override {
+    return std::string(USAGE_LINE) + "\n" + make_description(app) +
+           make_groups(app, mode) + "\n" + make_footer(app);
   }
-  return {std::string(word.substr(0, 2)), word.size() > 2};
+};
+
+std::string help_text() {
+  CLI::App app;
+  app.description(DESCRIPTION);
+  app.footer(EXIT_STATUS);
+  app.formatter(std::make_shared<HelpFormatter>());
+  app.get_formatter()->column_width(24);
+  app.set_help_flag();  // -h and --help are listed with the others
+  for (const Option& option : OPTIONS) {
+    std::string names;
+    if (option.short_name != '\0') names = {'-', option.short_name, ','};
+    names.append("--").append(option.long_name);
+    const std::string help(option.help);
+    if (option.value_name.empty())
+      app.add_flag(names, help);
+    else
+      app.add_option(names, help)->type_name(std::string(option.value_name));
+  }
+  std::string text = app.help();
+  while (text.ends_with('\n')) text.pop_back();
+  return text;
 }
 
-// What is wrong with a command line that CLI11 refused, in the words of
-// GNU's getopt: the first unknown option, option without its value or
-// option given twice, in the order of the arguments. Example:
-// {"orbelm", "in.txt", "--bogus"} gives "unrecognized option '--bogus'".
-// CLI11's own message when the arguments show none of these.
-std::string usage_problem(const CLI::App& app, int argc,
-                          const char* const* argv, const char* fallback) {
-  std::vector<const CLI::Option*> seen;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view word = argv[i];
-    if (word == "--") break;
-    if (word.size() < 2 || word.front() != '-') continue;  // an input name
-    const NamedOption named = named_option(word);
-    const bool long_name = word.starts_with("--");
-    const CLI::Option* option = app.get_option_no_throw(named.name);
-    if (option == nullptr)
-      return long_name ? "unrecognized option '" + std::string(word) + "'"
-                       : "invalid option -- '" + named.name.substr(1) + "'";
-    if (option->get_items_expected_min() == 0) continue;  // a flag
-    if (!named.value_attached && ++i == argc)
-      return long_name ? "option '" + named.name + "' requires an argument"
-                       : "option requires an argument -- '" +
-                             named.name.substr(1) + "'";
-    if (std::find(seen.begin(), seen.end(), option) != seen.end())
-      return "option '--" + option->get_lnames().front() +
-             "' given more than once";
-    seen.push_back(option);
+// The arguments as GNU getopt_long reads them: options and input names in
+// any order, "--" ends the options, "-" is an input name, short flags
+// group ("-hj4"), a value follows its option as the next argument or
+// attached ("-j4", "--jobs=4"), even when it starts with "-". Long names
+// are not abbreviated: a later option could make an abbreviation
+// ambiguous.
+struct ArgumentReader {
+  CommandLine& line;
+  const char* const* argv;
+  int argc;
+  int next = 1;  // the argument after the one being read
+  std::array<bool, OPTIONS.size()> given{};
+};
+
+void fail(CommandLine& line, std::string message) {
+  line.action = CommandLine::Action::UsageError;
+  line.message = std::move(message);
+}
+
+// Gives `option` its value: `attached`, or for an option that takes one and
+// has none attached, the next argument. `long_form`: whether the argument
+// named it by its long name.
+void apply(ArgumentReader& reader, const Option& option,
+           std::optional<std::string_view> attached, bool long_form) {
+  const std::string name = "--" + std::string(option.long_name);
+  if (option.value_name.empty() && attached)
+    return fail(reader.line, "option '" + name + "' doesn't allow an argument");
+  if (!option.value_name.empty() && !attached) {
+    if (reader.next == reader.argc)
+      return fail(reader.line,
+                  long_form ? "option '" + name + "' requires an argument"
+                            : std::string("option requires an argument -- '") +
+                                  option.short_name + "'");
+    attached = reader.argv[reader.next++];
   }
-  return fallback;
+  bool& given =
+      reader.given[static_cast<std::size_t>(&option - OPTIONS.data())];
+  if (given)
+    return fail(reader.line, "option '" + name + "' given more than once");
+  given = true;
+  const std::string_view value = attached.value_or("");
+  if (!option.take(value, reader.line))
+    fail(reader.line,
+         "invalid argument '" + std::string(value) + "' for '" + name + "'");
+}
+
+// "--name" or "--name=value".
+void read_long_option(ArgumentReader& reader, std::string_view word) {
+  const std::size_t equals = word.find('=');
+  const std::string_view name = word.substr(2, equals - 2);
+  const auto* option =
+      std::find_if(OPTIONS.begin(), OPTIONS.end(),
+                   [name](const Option& o) { return o.long_name == name; });
+  if (option == OPTIONS.end())
+    return fail(reader.line, "unrecognized option '" + std::string(word) + "'");
+  apply(reader, *option,
+        equals == std::string_view::npos
+            ? std::nullopt
+            : std::optional(word.substr(equals + 1)),
+        true);
+}
+
+// "-x", a group of short flags "-xy", and one ending in an option that
+// takes a value, with the value attached or not ("-hjN", "-hj").
+void read_short_options(ArgumentReader& reader, std::string_view word) {
+  for (std::size_t at = 1; at < word.size(); ++at) {
+    const char letter = word[at];
+    const auto* option = std::find_if(
+        OPTIONS.begin(), OPTIONS.end(),
+        [letter](const Option& o) { return o.short_name == letter; });
+    if (option == OPTIONS.end())
+      return fail(reader.line,
+                  std::string("invalid option -- '") + letter + "'");
+    const bool rest_is_value =
+        !option->value_name.empty() && at + 1 < word.size();
+    apply(reader, *option,
+          rest_is_value ? std::optional(word.substr(at + 1)) : std::nullopt,
+          false);
+    if (rest_is_value || reader.line.action != CommandLine::Action::Run) return;
+  }
 }
 
 }  // namespace
@@ -233,28 +299,23 @@ std::optional<double> parse_limit(std::string_view text) {
 
 CommandLine parse_command_line(int argc, const char* const* argv) {
   CommandLine line;
-  Values values;
-  CLI::App app;
-  app.name("orbelm");
-  app.description(DESCRIPTION);
-  define_options(app, line, values);
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::CallForHelp&) {
-    line.action = CommandLine::Action::Help;
-    line.message = app.help();
-    while (line.message.ends_with('\n')) line.message.pop_back();
-    return line;
-  } catch (const CLI::CallForVersion& version) {
-    line.action = CommandLine::Action::Version;
-    line.message = version.what();
-    return line;
-  } catch (const CLI::ParseError& error) {
-    line.action = CommandLine::Action::UsageError;
-    line.message = usage_problem(app, argc, argv, error.what());
-    return line;
+  ArgumentReader reader{line, argv, argc};
+  while (reader.next < argc && line.action == CommandLine::Action::Run) {
+    const std::string_view word = argv[reader.next++];
+    if (word == "--") {
+      line.inputs.insert(line.inputs.end(), argv + reader.next, argv + argc);
+      break;
+    }
+    if (word.starts_with("--"))
+      read_long_option(reader, word);
+    else if (word.size() > 1 && word.front() == '-')
+      read_short_options(reader, word);
+    else
+      line.inputs.emplace_back(word);
   }
-  take_values(app, values, line);
+  if (line.action == CommandLine::Action::Help) line.message = help_text();
+  if (line.action == CommandLine::Action::Run && line.max_delete && !line.prune)
+    fail(line, "option '--max-delete' requires '--prune'");
   return line;
 }
 

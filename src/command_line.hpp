@@ -63,19 +63,26 @@ struct CommandLine {
   std::optional<std::uint64_t> max_delete;
 };
 
-// The command line of `argc` arguments (argv[0] is the program's name).
-// Options may stand before, between and after the input names; "--" ends
-// the options, so that every later argument is an input name ("-x" too);
-// "-" is an input name (standard input), never an option. An option given
-// twice, an unknown option, a missing value, or a --max-magnitude value
-// that is not a finite decimal number gives UsageError, with the message
-// that GNU tools give: "unrecognized option '--bogus'", "invalid option --
-// 'x'", "option '--output-dir' requires an argument", "option requires an
-// argument -- 'o'", "option '--output-dir' given more than once",
-// "invalid argument 'abc' for '--max-magnitude'", "invalid argument '0'
-// for '--jobs'" for a --jobs value that is not a whole number from 1 to
-// 256, and "invalid argument '-1' for '--max-delete'" for a --max-delete
-// value that is neither a whole number nor "all".
+// The command line of `argc` arguments (argv[0] is the program's name),
+// read as GNU getopt_long reads it. Options may stand before, between and
+// after the input names; "--" ends the options, so that every later
+// argument is an input name ("-x" too); "-" is an input name (standard
+// input), never an option. The arguments are read in order, and the first
+// of --help, --version and a wrong option decides: "--help --bogus" gives
+// Help, "--bogus --help" UsageError. Its message is the one GNU tools
+// give:
+//   "unrecognized option '--bogus'", "invalid option -- 'x'",
+//   "option '--output-dir' requires an argument",
+//   "option requires an argument -- 'o'",
+//   "option '--dry-run' doesn't allow an argument" (every option without a
+//   value: --dry-run=no is no way to say no),
+//   "option '--output-dir' given more than once" (any option, -o or
+//   --output-dir),
+//   "invalid argument 'abc' for '--max-magnitude'" for a value that is not
+//   a finite decimal number, "invalid argument '0' for '--jobs'" for one
+//   that is not a whole number from 1 to 256, "invalid argument '-1' for
+//   '--max-delete'" for one that is neither a whole number nor "all",
+//   "option '--max-delete' requires '--prune'".
 // Example: {"orbelm", "-o", "out", "a.txt", "--", "-b"} gives Run with
 // inputs {"a.txt", "-b"} and output_dir "out".
 CommandLine parse_command_line(int argc, const char* const* argv);

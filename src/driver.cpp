@@ -176,7 +176,7 @@ long read_platform_input(void* file, char* buffer, std::size_t size) {
 // ends the process after the record in progress. The records of the
 // look-ahead window are finished before each read that may wait (a pipe,
 // a terminal), so that no name waits for the input, and at the end. A
-// last line that the end of the input cut inside a record is not
+// last line that the end of the input cut (is_cut_record) is not
 // converted, and stops the run after the lines before it, as damage does.
 Step convert_input(platform::InputFile input, RunState& state) {
   LineReader reader;
@@ -214,7 +214,7 @@ Step convert_input(platform::InputFile input, RunState& state) {
   if (end == FeedEnd::ReadFailed) {
     clear_progress(state.progress);
     report_input_failure(stream, state.input_name, state.line_number - 1);
-  } else if (end == FeedEnd::Finished && cut.whole != 0) {
+  } else if (end == FeedEnd::Finished && cut.size != 0) {
     clear_progress(state.progress);
     report_cut_record(state.input_name, state.line_number, cut);
     end = FeedEnd::Stopped;

@@ -68,11 +68,19 @@ void report_cut_record(std::string_view input_name, std::size_t line_number,
                        const CutRecord& cut) {
   Diagnostic message;
   append_place(message, input_name, line_number);
-  message.append("the input ends inside a record (");
-  message.append_number(cut.size);
-  message.append(" of ");
-  message.append_number(cut.whole);
-  message.append(" characters); the file may be cut short\n");
+  if (cut.whole == 0) {
+    message.append("the input ends inside a line (");
+    message.append_number(cut.size);
+    message.append(cut.size == 1 ? " character" : " characters");
+    message.append(", too few to tell its kind)");
+  } else {
+    message.append("the input ends inside a record (");
+    message.append_number(cut.size);
+    message.append(" of ");
+    message.append_number(cut.whole);
+    message.append(" characters)");
+  }
+  message.append("; the file may be cut short\n");
   message.write();
 }
 

@@ -28,7 +28,9 @@ void report_input_failure(const InputStream& stream,
                           std::string_view input_name, std::size_t whole_lines);
 
 // "orbelm: INPUT: line 15: the input ends inside a record (158 of 202
-// characters); the file may be cut short".
+// characters); the file may be cut short", or for a line too short to
+// tell its kind "... the input ends inside a line (4 characters, too few
+// to tell its kind); the file may be cut short".
 void report_cut_record(std::string_view input_name, std::size_t line_number,
                        const CutRecord& cut);
 

@@ -10,7 +10,8 @@
 //    a line of exactly MAX_LINE_PIECE characters before its newline is
 //    followed by an empty line.
 //  - A last line without a newline is a line; is_cut_record tells whether
-//    it is a record that the end of the input cut short.
+//    it is a record (or a line too short to tell) that the end of the
+//    input cut short.
 // Nothing here reads a file: the caller fills the space that input_space
 // offers and calls commit_input, then finish_input at the end of the input.
 #ifndef ORBELM_LINES_HPP
@@ -63,25 +64,41 @@ void finish_input(LineReader& reader);
 bool next_piece(LineReader& reader, LinePiece& piece);
 
 // A last line that the end of the input cut: its characters, and those of
-// a whole record of its kind.
+// a whole record of its kind; `whole` is 0 for a line too short to tell
+// its kind.
 struct CutRecord {
   std::size_t size;
   std::size_t whole;
   bool operator==(const CutRecord&) const = default;
 };
 
+// The characters classify_line needs to tell a line's kind: it reads
+// columns 1 and 5.
+inline constexpr std::size_t CLASSIFIED_SIZE = 5;
+
 // Whether `piece` is a record that the end of the input cut short, as an
-// interrupted download leaves it: an unterminated piece that classify_line
-// takes for a record of any comet type (a cut line that only
-// --all-comet-types converts shows the cut too) and that is shorter than
-// whole_record_size of its kind; `cut` is set only then. The run does not
-// convert it. Any other piece costs one test of a flag. Example: the first
-// 158 characters of a minor-planet record at the end of the input give
-// {158, 202}; with a newline after them, false.
+// interrupted download leaves it; `cut` is set only then. The run does not
+// convert it. A cut piece is unterminated and either
+//  - taken by classify_line for a record of any comet type (a cut line
+//    that only --all-comet-types converts shows the cut too) and shorter
+//    than whole_record_size of its kind, or
+//  - shorter than CLASSIFIED_SIZE, so that its kind cannot be told: "0001"
+//    may be the start of a minor-planet record or of a comet one. The
+//    published files end every line, so such an ending is no proof of a
+//    whole file.
+// Any other piece costs one test of a flag. Examples: the first 158
+// characters of a minor-planet record at the end of the input give
+// {158, 202}, "0001" gives {4, 0}; with a newline after them, false. An
+// unterminated piece never ends in a CR (next_piece), so "0001\r" at the
+// end of the input is a whole line, and skipped.
 inline bool is_cut_record(const LinePiece& piece, CutRecord& cut) {
   if (!piece.unterminated) return false;
   const LineClass line_class = classify_line(piece.text, true);
-  if (!line_class.is_record) return false;
+  if (!line_class.is_record) {
+    if (piece.text.size() >= CLASSIFIED_SIZE) return false;
+    cut = {piece.text.size(), 0};
+    return true;
+  }
   const std::size_t whole = whole_record_size(line_class.kind);
   if (piece.text.size() >= whole) return false;
   cut = {piece.text.size(), whole};

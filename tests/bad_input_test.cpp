@@ -256,6 +256,54 @@ TEST_F(BadInput, InputThatEndsInsideARecordStopsTheRunUnpruned) {
   EXPECT_TRUE(fs::exists(work_ / "stale.elm"));
 }
 
+// A cut within the first four characters of the last line leaves too
+// little to tell a record from other text ("0001" begins the numbered
+// minor planet 00001 and the comet 0001P): the run stops as for a cut
+// record. A minor-planet file and a comet one (whose lines may start with
+// four blanks), each cut after 1 and after 4 characters.
+TEST_F(BadInput, LastLineTooShortToTellItsKindStopsTheRunUnpruned) {
+  const std::string minor = minor_planet_example() + "\n";
+  const std::string comet = comet_example() + "\n";
+  std::string later = minor_planet_example();
+  testing::put(later, 1, "K05A00B");
+  const struct {
+    std::string input;
+    const char* out;
+    const char* characters;
+  } cases[] = {
+      {minor + "0", "K05A00A.elm\n", "1 character"},
+      {minor + "0001", "K05A00A.elm\n", "4 characters"},
+      {comet + " ", "0099P.elm\n", "1 character"},
+      {comet + "    ", "0099P.elm\n", "4 characters"},
+  };
+  for (const auto& [input, out, characters] : cases) {
+    write_file(work_ / "stale.elm", "old\n");
+    write_file(work_ / "in.txt", input);
+    write_file(work_ / "later.txt", later + "\n");
+    const Result r = run("--prune in.txt later.txt");
+    EXPECT_EQ(r.status, 1) << characters;
+    EXPECT_EQ(r.out, out) << characters;
+    EXPECT_EQ(r.err, "orbelm: in.txt: line 2: the input ends inside a line (" +
+                         std::string(characters) +
+                         ", too few to tell its kind); the file may be cut "
+                         "short\n");
+    EXPECT_TRUE(fs::exists(work_ / "stale.elm")) << characters;
+    EXPECT_FALSE(fs::exists(work_ / "K05A00B.elm")) << characters;
+  }
+}
+
+// Five characters tell a foreign line, and a final CR ends a line (the
+// first half of a CR LF): such last lines are skipped, as with a line end.
+TEST_F(BadInput, ShortForeignLastLinesWithoutALineEndAreSkipped) {
+  for (const char* last : {"-----", "0001\r", "\r"}) {
+    write_file(work_ / "in.txt", comet_example() + "\n" + last);
+    const Result r = run("in.txt");
+    EXPECT_EQ(r.status, 0) << last;
+    EXPECT_EQ(r.out, "0099P.elm\n") << last;
+    EXPECT_EQ(r.err, "") << last;
+  }
+}
+
 TEST_F(BadInput, DesignationsThatArePathsNeverLeaveTheFolder) {
   // The folders exist, so each path would resolve if it were opened.
   fs::create_directory(work_ / "K");

@@ -678,6 +678,19 @@ TEST_F(EndToEnd, WrongCommandLinesConvertNothing) {
        "invalid argument 'nan' for '--max-magnitude'"},
       {"-o a --output-dir=b in.txt",
        "option '--output-dir' given more than once"},
+      // Flags take no value, not even one that says "no".
+      {"--dry-run=no in.txt", "option '--dry-run' doesn't allow an argument"},
+      {"--prune=1 in.txt", "option '--prune' doesn't allow an argument"},
+      {"--comets=yes in.txt", "option '--comets' doesn't allow an argument"},
+      {"--help=x", "option '--help' doesn't allow an argument"},
+      {"--version=x", "option '--version' doesn't allow an argument"},
+      {"--dry-run in.txt --dry-run", "option '--dry-run' given more than once"},
+      {"--prune --prune in.txt", "option '--prune' given more than once"},
+      {"--max-delete 3 in.txt", "option '--max-delete' requires '--prune'"},
+      {"---x in.txt", "unrecognized option '---x'"},
+      {"-jx in.txt", "invalid argument 'x' for '--jobs'"},
+      // The arguments are read in order: an error before --help wins.
+      {"--bogus --help", "unrecognized option '--bogus'"},
   };
   for (const auto& [arguments, message] : cases) {
     const Result r = run(arguments);

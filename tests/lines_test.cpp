@@ -122,7 +122,7 @@ TEST(LineReader, LineOf249CharactersLeavesItsNewlineAsAnEmptyLine) {
             (std::vector<Read>{{std::string(248, 'x'), true}}));
 }
 
-TEST(LineReader, OnlyAnUnterminatedRecordShorterThanAWholeOneIsCut) {
+TEST(LineReader, AnUnterminatedRecordShorterThanAWholeOneIsCut) {
   const std::string minor_planet = "K05A00A" + std::string(194, ' ');
   CutRecord cut{0, 0};
   EXPECT_TRUE(is_cut_record({minor_planet, true, true}, cut));

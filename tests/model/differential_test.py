@@ -323,7 +323,8 @@ def main(argv):
 
     inputs = [("worked examples", MINOR_PLANET_EXAMPLE + b"\n" + COMET_EXAMPLE + b"\n"),
               ("empty input", b""), ("lines at the piece limit", piece_limit_lines()),
-              ("a cut last record", MINOR_PLANET_EXAMPLE + b"\n" + COMET_EXAMPLE)]
+              ("a cut last record", MINOR_PLANET_EXAMPLE + b"\n" + COMET_EXAMPLE),
+              ("a last line too short to tell", COMET_EXAMPLE + b"\n" + b"0001")]
     sample = os.path.join(HERE, "..", "..", "examples", "sample.txt")
     if os.path.exists(sample):
         with open(sample, "rb") as f:

@@ -466,13 +466,26 @@ WHOLE_RECORD = {MINOR_PLANET: 202, COMET: 160}
 
 def cut_record(piece):
     """(characters, whole) when `piece`, the input's last, ends without a line end (a
-    final CR is half of one) and is a record of any comet type shorter than a whole
-    one: the input was cut short, the piece is not converted and the run fails."""
-    verdict = classify_line(piece, all_comet_types=True)
-    if verdict is None or piece.endswith((b"\n", b"\r")):
+    final CR is half of one) and is either a record of any comet type shorter than a
+    whole one, or under 5 characters, too short to tell its kind (whole is then 0): the
+    input was cut short, the piece is not converted and the run fails."""
+    if piece.endswith((b"\n", b"\r")):
         return None
-    size = len(line_text(piece))
-    return (size, WHOLE_RECORD[verdict[0]]) if size < WHOLE_RECORD[verdict[0]] else None
+    verdict = classify_line(piece, all_comet_types=True)
+    if verdict is None:
+        return (len(piece), 0) if len(piece) < 5 else None
+    whole = WHOLE_RECORD[verdict[0]]
+    return (len(piece), whole) if len(piece) < whole else None
+
+
+def cut_message(input_name, line_number, size, whole):
+    if whole == 0:
+        inside = b"a line (%d character%s, too few to tell its kind)" % (
+            size, b"" if size == 1 else b"s")
+    else:
+        inside = b"a record (%d of %d characters)" % (size, whole)
+    return b"orbelm: %s: line %d: the input ends inside %s; the file may be cut short\n" % (
+        input_name, line_number, inside)
 
 
 class RunResult:
@@ -483,7 +496,7 @@ class RunResult:
         self.files = {}
         self.rejected = []
         self.records = []
-        self.cut = None  # (line number, characters, whole) of a cut last record
+        self.cut = None  # (line number, characters, whole) of a cut last line
 
 
 def run(data, input_name=b"-", select=None, all_comet_types=False):
@@ -494,9 +507,7 @@ def run(data, input_name=b"-", select=None, all_comet_types=False):
         cut = cut_record(piece) if index == len(pieces) - 1 else None
         if cut:
             result.cut = (line_number,) + cut
-            result.stderr += (b"orbelm: %s: line %d: the input ends inside a record (%d of %d "
-                              b"characters); the file may be cut short\n" % (
-                                  (input_name, line_number) + cut))
+            result.stderr += cut_message(input_name, line_number, *cut)
             result.status = 1
             break
         verdict = classify_line(piece, all_comet_types)
