@@ -133,8 +133,10 @@ EarthState earth_state(double tt_jd) {
   const SeriesValue b = variable(series(B0, t), series(B1, t), t);
   const SeriesValue r = variable(series(R0, t), series(R1, t), t);
 
-  const double cos_l = std::cos(l.value), sin_l = std::sin(l.value);
-  const double cos_b = std::cos(b.value), sin_b = std::sin(b.value);
+  const double cos_l = std::cos(l.value);
+  const double sin_l = std::sin(l.value);
+  const double cos_b = std::cos(b.value);
+  const double sin_b = std::sin(b.value);
   EarthState state{};
   state.position = {r.value * cos_b * cos_l, r.value * cos_b * sin_l,
                     r.value * sin_b};

@@ -23,9 +23,8 @@ std::optional<double> field_number(std::string_view line, int first,
 }
 
 bool is_blank(std::string_view line, int first, int last) {
-  for (const char c : columns(line, first, last))
-    if (!is_white_space(c)) return false;
-  return true;
+  const std::string_view field = columns(line, first, last);
+  return std::all_of(field.begin(), field.end(), is_white_space);
 }
 
 // A slope parameter: its usual value when blank, none when not a number.
@@ -141,7 +140,8 @@ struct SeriesCoefficients {
 };
 constexpr SeriesCoefficients stumpff_series() {
   SeriesCoefficients series{};
-  double factorial_c = 1.0, factorial_s = 1.0;  // (2k + 2)!, (2k + 3)!
+  double factorial_c = 1.0;  // (2k + 2)!
+  double factorial_s = 1.0;  // (2k + 3)!
   for (int k = 0; k < SERIES_TERMS; ++k) {
     factorial_c *= (2.0 * k + 1.0) * (2.0 * k + 2.0);
     factorial_s *= (2.0 * k + 2.0) * (2.0 * k + 3.0);
@@ -159,7 +159,8 @@ constexpr SeriesCoefficients STUMPFF_SERIES = stumpff_series();
 Stumpff stumpff(double z) {
   if (z > 1.0) {
     const double w = std::sqrt(z);
-    const double half_sin = std::sin(0.5 * w), half_cos = std::cos(0.5 * w);
+    const double half_sin = std::sin(0.5 * w);
+    const double half_cos = std::cos(0.5 * w);
     return {2.0 * half_sin * half_sin / z,
             (w - 2.0 * half_sin * half_cos) / (z * w)};
   }
@@ -167,7 +168,8 @@ Stumpff stumpff(double z) {
     const double w = std::sqrt(-z);
     return {(std::cosh(w) - 1.0) / -z, (std::sinh(w) - w) / (-z * w)};
   }
-  double c = 0.0, s = 0.0;
+  double c = 0.0;
+  double s = 0.0;
   for (int k = SERIES_TERMS - 1; k >= 0; --k) {  // Horner's rule
     c = STUMPFF_SERIES.c[k] - z * c;
     s = STUMPFF_SERIES.s[k] - z * s;
@@ -179,7 +181,8 @@ Stumpff stumpff(double z) {
 // a parabola, a good start near e = 1.
 double parabolic_anomaly(double q, double e, double m) {
   // x^3 + p x = r with p = 6 q / e, r = 6 m / e (Cardano, one real root).
-  const double p = 6.0 * q / e, r = 6.0 * m / e;
+  const double p = 6.0 * q / e;
+  const double r = 6.0 * m / e;
   const double root = std::sqrt(0.25 * r * r + p * p * p / 27.0);
   const double u = std::cbrt(0.5 * r + root);
   return u - p / (3.0 * u);
@@ -191,7 +194,8 @@ double parabolic_anomaly(double q, double e, double m) {
 // hyperbolic) anomaly, where the hyperbola's asinh(M / e) takes over.
 double starting_anomaly(const Orbit& orbit, double m, double high) {
   const OrbitElements& el = orbit.elements;
-  const double alpha = orbit.alpha, e = el.eccentricity;
+  const double alpha = orbit.alpha;
+  const double e = el.eccentricity;
   const double scale = std::sqrt(std::abs(alpha));
   const double mean_anomaly = m * alpha * scale;  // n τ, or its hyperbolic
   constexpr double NEAR_PARABOLIC = 0.9;
@@ -219,12 +223,14 @@ struct Anomaly {
 // so once a step is below TOLERANCE of χ, χ itself is that close.
 Anomaly universal_anomaly(const Orbit& orbit, double m) {
   const OrbitElements& el = orbit.elements;
-  const double q = el.perihelion_distance, e = el.eccentricity;
+  const double q = el.perihelion_distance;
+  const double e = el.eccentricity;
   if (m == 0.0) return {0.0, stumpff(0.0)};
   // F(χ) = q χ + e χ^3 S − m rises with χ (F' = r > 0) and F >= q χ − m,
   // so χ <= m / q; on a hyperbola or parabola S >= 1/6 so χ^3 <= 6 m / e;
   // on an ellipse χ <= π √a within half a period.
-  double low = 0.0, high = m / q;
+  double low = 0.0;
+  double high = m / q;
   if (orbit.alpha > 0.0)
     high = std::min(high, PI / std::sqrt(orbit.alpha));
   else if (e > 0.0)
@@ -259,7 +265,8 @@ std::optional<SkyRecord> read_sky_record(RecordKind kind,
 Orbit make_orbit(const OrbitElements& elements) {
   Orbit orbit{};
   orbit.elements = elements;
-  const double q = elements.perihelion_distance, e = elements.eccentricity;
+  const double q = elements.perihelion_distance;
+  const double e = elements.eccentricity;
   orbit.alpha = (1.0 - e) / q;
   orbit.speed_factor = std::sqrt(q * (1.0 + e));
   const double cw = std::cos(elements.arg_perihelion);

@@ -103,12 +103,12 @@ Sample sample_at(const Target& target, double tt, bool with_elongation) {
 }
 
 // The least and greatest |a + b s| over |s| <= h.
-double least_along(Vector3 a, Vector3 b, double h) {
+double least_along(const Vector3& a, const Vector3& b, double h) {
   const double bb = dot(b, b);
   const double s = bb > 0.0 ? std::clamp(-dot(a, b) / bb, -h, h) : 0.0;
   return norm(a + s * b);
 }
-double greatest_along(Vector3 a, Vector3 b, double h) {
+double greatest_along(const Vector3& a, const Vector3& b, double h) {
   return std::max(norm(a + h * b), norm(a - h * b));
 }
 
@@ -122,8 +122,10 @@ struct SpanBounds {
 // weight times Φi at the end that makes the product largest (Φi falls
 // as the angle grows).
 double phase_law_bound(double g, double low, double high) {
-  const double w1 = 1.0 - g, w2 = g;
-  const double t_low = std::tan(0.5 * low), t_high = std::tan(0.5 * high);
+  const double w1 = 1.0 - g;
+  const double w2 = g;
+  const double t_low = std::tan(0.5 * low);
+  const double t_high = std::tan(0.5 * high);
   return w1 * phi1(w1 >= 0.0 ? t_low : t_high) +
          w2 * phi2(w2 >= 0.0 ? t_low : t_high);
 }
@@ -181,7 +183,8 @@ SpanBounds span_bounds(const Target& target, const Sample& s, double h) {
 // the Sun (the phase law at most its largest weight sum, at α = 0).
 bool may_reach(const SkyRecord& record, double max_magnitude) {
   const OrbitElements& el = record.elements;
-  const double q = el.perihelion_distance, e = el.eccentricity;
+  const double q = el.perihelion_distance;
+  const double e = el.eccentricity;
   const double aphelion = e < 1.0 ? q * (1.0 + e) / (1.0 - e) : INFINITE;
   const double delta_low = std::max(
       {0.0, q - EARTH_SUN_DISTANCE_MAX, EARTH_SUN_DISTANCE_MIN - aphelion});
@@ -307,11 +310,16 @@ EarthState window_earth(const SkyWindow& window, double tt_jd) {
   const EarthState& a = window.earth[i];
   const EarthState& b = window.earth[i + 1];
   // Cubic Hermite basis on [0, 1] and its derivatives.
-  const double s2 = s * s, s3 = s2 * s;
-  const double h00 = 2 * s3 - 3 * s2 + 1, h10 = s3 - 2 * s2 + s;
-  const double h01 = -2 * s3 + 3 * s2, h11 = s3 - s2;
-  const double d00 = 6 * s2 - 6 * s, d10 = 3 * s2 - 4 * s + 1;
-  const double d01 = -6 * s2 + 6 * s, d11 = 3 * s2 - 2 * s;
+  const double s2 = s * s;
+  const double s3 = s2 * s;
+  const double h00 = 2 * s3 - 3 * s2 + 1;
+  const double h10 = s3 - 2 * s2 + s;
+  const double h01 = -2 * s3 + 3 * s2;
+  const double h11 = s3 - s2;
+  const double d00 = 6 * s2 - 6 * s;
+  const double d10 = 3 * s2 - 4 * s + 1;
+  const double d01 = -6 * s2 + 6 * s;
+  const double d11 = 3 * s2 - 2 * s;
   EarthState e{};
   e.position = h00 * a.position + (h10 * h) * a.velocity + h01 * b.position +
                (h11 * h) * b.velocity;
