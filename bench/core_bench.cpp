@@ -10,6 +10,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -19,6 +20,7 @@
 #include "convert_line.hpp"
 #include "fixed.hpp"
 #include "lines.hpp"
+#include "visibility.hpp"
 
 namespace orbelm {
 namespace {
@@ -219,6 +221,44 @@ void BM_RecordWithConsoleLine(benchmark::State& state) {
   std::fclose(console);
 }
 BENCHMARK(BM_RecordWithConsoleLine);
+
+// The records of the visibility benchmark: the file named by
+// ORBELM_SKY_RECORDS (bench/make_records.py --sky 300000 makes a
+// catalogue's mix), else the minor planets of sample.txt.
+const std::vector<std::string>& sky_records() {
+  static const std::vector<std::string> lines = [] {
+    const char* path = std::getenv("ORBELM_SKY_RECORDS");
+    if (path == nullptr) return samples().minor_planets;
+    std::vector<std::string> read;
+    std::ifstream in(path, std::ios::binary);
+    for (std::string line; std::getline(in, line);) read.push_back(line);
+    return read;
+  }();
+  return lines;
+}
+
+// brightest_sighting for each record: V <= 18, no elongation limit, a
+// window of range(0) days from 2026-12-11 (the window is made once, outside
+// the timing). The cost a record adds to a run that selects by apparent
+// magnitude; "visible" counts the share selected.
+void BM_BrightestSighting(benchmark::State& state) {
+  const SkyWindow window = make_sky_window(
+      2461385.5, static_cast<double>(state.range(0)), 18.0, 0.0);
+  const std::vector<std::string>& lines = sky_records();
+  std::size_t visible = 0;
+  cycle(state, lines, [&](const std::string& line) {
+    Sighting sighting{};
+    const LineClass c = classify_line(line);
+    visible += brightest_sighting(window, c.kind, line, sighting) ==
+               Visibility::Visible;
+    benchmark::DoNotOptimize(sighting);
+  });
+  state.counters["visible"] = benchmark::Counter(
+      static_cast<double>(visible) / static_cast<double>(state.iterations()));
+  state.SetLabel(std::getenv("ORBELM_SKY_RECORDS") ? "ORBELM_SKY_RECORDS"
+                                                   : "sample.txt");
+}
+BENCHMARK(BM_BrightestSighting)->Arg(1)->Arg(30)->Arg(365);
 
 }  // namespace
 }  // namespace orbelm

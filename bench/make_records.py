@@ -9,7 +9,13 @@ K24A01B. The elements are drawn from a fixed seed in the ranges of
 main-belt and near-Earth orbits, with the mean daily motion derived from
 the semi-major axis, so every field holds a plausible value of its width.
 
-Usage: make_records.py N [SEED] > records.txt
+With --sky the orbits and magnitudes are those of a catalogue instead
+(for the visibility benchmark): mostly main-belt orbits, a few percent
+near-Earth objects, Hungarias and Mars-crossers, Hildas and Trojans, and
+distant objects, with H skewed to the faint end as the published file
+has it (most objects between 14 and 19).
+
+Usage: make_records.py [--sky] N [SEED] > records.txt
 """
 
 import random
@@ -56,7 +62,43 @@ def packed_date(year, month, day):
             BASE62[day])
 
 
-def record(rng, designation, readable):
+# Populations of --sky: share, (a range AU), (e range), largest
+# inclination, and the H distribution as (share, H range) bins.
+MAIN_BELT_H = [(0.001, (3, 10)), (0.01, (10, 12)), (0.07, (12, 14)),
+               (0.27, (14, 16)), (0.45, (16, 18)), (0.17, (18, 20)),
+               (0.029, (20, 22))]
+POPULATIONS = [
+    (0.88, (2.1, 3.3), (0.0, 0.3), 30.0, MAIN_BELT_H),
+    (0.03, (1.8, 2.5), (0.05, 0.4), 35.0, MAIN_BELT_H),
+    (0.02, (0.8, 3.0), (0.05, 0.7), 40.0,
+     [(0.2, (14, 20)), (0.55, (20, 24)), (0.25, (24, 30))]),
+    (0.05, (3.9, 5.3), (0.0, 0.2), 30.0, MAIN_BELT_H),
+    (0.02, (6.0, 50.0), (0.0, 0.4), 30.0, [(1.0, (3, 10))]),
+]
+
+
+def draw(rng, bins):
+    """A value uniform within a bin chosen by the bins' shares."""
+    pick = rng.random() * sum(share for share, _ in bins)
+    for share, (low, high) in bins:
+        pick -= share
+        if pick <= 0:
+            break
+    return rng.uniform(low, high)
+
+
+def sky_orbit(rng):
+    """H, e, a and inclination of one object of the catalogue's mix."""
+    pick = rng.random()
+    for share, a_range, e_range, inclination, h_bins in POPULATIONS:
+        pick -= share
+        if pick <= 0:
+            break
+    return (draw(rng, h_bins), rng.uniform(*e_range), rng.uniform(*a_range),
+            rng.uniform(0.0, inclination))
+
+
+def record(rng, designation, readable, sky=False):
     h = rng.uniform(3.0, 22.0)
     g = 0.15 if rng.random() < 0.9 else rng.uniform(-0.2, 0.6)
     epoch = "K2555" if rng.random() < 0.8 else packed_date(
@@ -67,6 +109,8 @@ def record(rng, designation, readable):
     inclination = rng.uniform(0.0, 35.0)
     e = rng.uniform(0.0, 0.45)
     a = rng.uniform(1.1, 5.3)
+    if sky:
+        h, e, a, inclination = sky_orbit(rng)
     n = 0.9856076686 / a ** 1.5
     observations = rng.randint(5, 9000)
     oppositions = rng.randint(1, 120)
@@ -86,8 +130,12 @@ def name(rng):
 
 
 def main():
-    count = int(sys.argv[1])
-    rng = random.Random(int(sys.argv[2]) if len(sys.argv) > 2 else 1)
+    arguments = sys.argv[1:]
+    sky = arguments[:1] == ["--sky"]
+    if sky:
+        arguments = arguments[1:]
+    count = int(arguments[0])
+    rng = random.Random(int(arguments[1]) if len(arguments) > 1 else 1)
     out = sys.stdout
     number = 0
     provisional_index = 0
@@ -97,11 +145,11 @@ def main():
             # The number in parentheses ends in column 174, the name
             # starts in column 176.
             readable = f"{'(' + str(number) + ')':>8} {name(rng)}"
-            out.write(record(rng, packed_number(number), readable) + "\n")
+            out.write(record(rng, packed_number(number), readable, sky) + "\n")
         else:
             packed, readable = provisional(provisional_index)
             provisional_index += 1
-            out.write(record(rng, packed, " " * 9 + readable) + "\n")
+            out.write(record(rng, packed, " " * 9 + readable, sky) + "\n")
 
 
 if __name__ == "__main__":

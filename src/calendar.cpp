@@ -45,4 +45,33 @@ PackedDate decode_packed_epoch(std::string_view text) {
   return {(digit(0) * 10 + digit(1)) * 10 + digit(2), digit(3), digit(4)};
 }
 
+namespace {
+
+// A leap second: TAI − UTC is `seconds` from 0h UTC on the first of
+// `month` of `year` on. IERS Bulletin C.
+struct LeapSecond {
+  int year;
+  int month;
+  double seconds;
+};
+
+constexpr LeapSecond LEAP_SECONDS[] = {
+    {1972, 1, 10}, {1972, 7, 11}, {1973, 1, 12}, {1974, 1, 13}, {1975, 1, 14},
+    {1976, 1, 15}, {1977, 1, 16}, {1978, 1, 17}, {1979, 1, 18}, {1980, 1, 19},
+    {1981, 7, 20}, {1982, 7, 21}, {1983, 7, 22}, {1985, 7, 23}, {1988, 1, 24},
+    {1990, 1, 25}, {1991, 1, 26}, {1992, 7, 27}, {1993, 7, 28}, {1994, 7, 29},
+    {1996, 1, 30}, {1997, 7, 31}, {1999, 1, 32}, {2006, 1, 33}, {2009, 1, 34},
+    {2012, 7, 35}, {2015, 7, 36}, {2017, 1, 37}};
+
+constexpr double TT_MINUS_TAI = 32.184;  // seconds, by definition of TT
+
+}  // namespace
+
+double tt_minus_utc(double utc_jd) {
+  double leap = LEAP_SECONDS[0].seconds;
+  for (const LeapSecond& step : LEAP_SECONDS)
+    if (utc_jd >= julian_day(step.year, step.month, 1.0)) leap = step.seconds;
+  return TT_MINUS_TAI + leap;
+}
+
 }  // namespace orbelm

@@ -60,6 +60,21 @@ struct PackedDate {
 // January 1.
 PackedDate decode_packed_epoch(std::string_view text);
 
+// tt_minus_utc: TT − UTC, in seconds, at an instant given in UTC.
+//
+// Given:    utc_jd  the instant as a Julian Day in UTC
+// Returned: 32.184 s (TT − TAI) plus the leap seconds TAI − UTC in force
+//           then: 10 s from 1972 January 1, one more at each leap second
+//           of IERS Bulletin C, 37 s from 2017 January 1 on.
+//
+// Notes:
+//  1. A leap second announced after 2017 is not known here: later dates
+//     keep 37 s, one second off per leap second since (none by 2026).
+//  2. Before 1972, when UTC's seconds differed from TAI's, the 1972 value
+//     42.184 s is used: within 9 s of the truth back to 1961.
+// Examples: 2016-12-31 gives 68.184, 2017-01-01 69.184, 1972-01-01 42.184.
+double tt_minus_utc(double utc_jd);
+
 }  // namespace orbelm
 
 #endif

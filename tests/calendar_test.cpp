@@ -77,5 +77,17 @@ TEST(DecodePackedEpoch, MissingCharactersReadAsBlanks) {
   EXPECT_EQ(date.day, 32);
 }
 
+TEST(TtMinusUtc, LeapSecondsOfBulletinC) {
+  // TT − TAI = 32.184 s; TAI − UTC 10 s from 1972, 11 s from 1972 July,
+  // 36 s from 2015 July, 37 s from 2017.
+  EXPECT_EQ(tt_minus_utc(julian_day(1972, 1, 1.0)), 42.184);
+  EXPECT_EQ(tt_minus_utc(julian_day(1972, 6, 30.99)), 42.184);
+  EXPECT_EQ(tt_minus_utc(julian_day(1972, 7, 1.0)), 43.184);
+  EXPECT_EQ(tt_minus_utc(julian_day(2016, 12, 31.5)), 68.184);
+  EXPECT_EQ(tt_minus_utc(julian_day(2017, 1, 1.0)), 69.184);
+  EXPECT_EQ(tt_minus_utc(julian_day(2026, 12, 11.0)), 69.184);
+  EXPECT_EQ(tt_minus_utc(julian_day(1960, 1, 1.0)), 42.184);  // before UTC's table
+}
+
 }  // namespace
 }  // namespace orbelm
