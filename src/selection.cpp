@@ -49,6 +49,12 @@ bool passes_magnitude(const Selection& selection, RecordKind kind,
   return magnitude && *magnitude <= *selection.max_magnitude;
 }
 
+bool passes_sky(const Selection& selection, RecordKind kind,
+                std::string_view line, Sighting& sighting) {
+  return !selection.sky || brightest_sighting(*selection.sky, kind, line,
+                                              sighting) == Visibility::Visible;
+}
+
 bool passes_kind(const Selection& selection, RecordKind kind) {
   switch (kind) {
     case RecordKind::MinorPlanet:
@@ -128,11 +134,12 @@ std::vector<std::string_view> designations_not_found(
 
 // cppcheck-suppress constParameter ; find_designation marks the entry found
 bool is_selected(Selection& selection, RecordKind kind, std::string_view line,
-                 std::string_view designation) {
+                 std::string_view designation, Sighting& sighting) {
   const bool listed = !selection.designations ||
                       find_designation(*selection.designations, designation);
   return listed && passes_kind(selection, kind) &&
-         passes_magnitude(selection, kind, line);
+         passes_magnitude(selection, kind, line) &&
+         passes_sky(selection, kind, line, sighting);
 }
 
 }  // namespace orbelm
