@@ -226,6 +226,9 @@ CaseRule case_rule_shown_by(DIR* listing, const std::string& name) {
   if (looked_up.st_dev == entry.st_dev && looked_up.st_ino == entry.st_ino &&
       entry.st_nlink == 1)
     return CaseRule::Insensitive;
+  // A second name of the file (a hard link), another file, or a file
+  // system that numbers inodes by the name looked up (FUSE without
+  // use_ino): whether the folder lists the other spelling tells.
   switch (lists_name(listing, other)) {
     case 1:
       return CaseRule::Sensitive;

@@ -17,6 +17,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <map>
+#include <optional>
 #include <string>
 #include <thread>
 #include <utility>
@@ -294,9 +295,13 @@ class FatMount {
 // month's holds K14UA5S, another object. On a folder that ignores case its
 // file is the one of the other spelling, and --prune keeps it. fusefat
 // numbers inodes by the name looked up, with use_ino by the file: the run
-// finds out either way.
+// finds out either way. Wine ignores case in every folder, and the Windows
+// program reads and writes a file through one descriptor, which fusefat
+// gets wrong (the write lands after what was read): it runs in the test's
+// own folder.
 TEST_F(Refresh, PruneKeepsTheFileOfAnotherSpellingWhereTheFolderIgnoresCase) {
-  if (const std::string missing = FatMount::missing(); !missing.empty())
+  const bool wine = testing::windows_program();
+  if (const std::string missing = FatMount::missing(); !wine && !missing.empty())
     GTEST_SKIP() << "no folder that ignores letter case: a FAT file system "
                     "mounted with FUSE "
                  << missing;
@@ -307,8 +312,10 @@ TEST_F(Refresh, PruneKeepsTheFileOfAnotherSpellingWhereTheFolderIgnoresCase) {
       "orbelm: removed 0 element files that this run did not write\n";
   for (const char* options : {"", "use_ino"}) {
     SCOPED_TRACE(options);
-    const FatMount mount(dir_ / "card.img", card, options);
-    ASSERT_TRUE(mount.mounted());
+    std::optional<FatMount> mount;
+    if (!wine) mount.emplace(dir_ / "card.img", card, options);
+    fs::create_directories(card);
+    ASSERT_TRUE(wine || mount->mounted());
     write_file(card / "K14Ua5S.elm", "old\n");
     const Result r = run("--prune -o ../card new.txt");
     EXPECT_EQ(r.status, 0);
@@ -324,6 +331,7 @@ TEST_F(Refresh, PruneKeepsTheFileOfAnotherSpellingWhereTheFolderIgnoresCase) {
     }
     EXPECT_EQ(entries(card), Names{"K14Ua5S.elm"});
     EXPECT_EQ(element_file("../card/K14Ua5S.elm"), elements_of("K14Ua5S"));
+    if (wine) fs::remove_all(card);
   }
 }
 
