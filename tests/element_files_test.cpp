@@ -263,10 +263,13 @@ class FatMount {
                point_.c_str(), nullptr);
       ::_exit(127);
     }
-    for (int i = 0; i < 500 && !mounted() && ::waitpid(daemon_, nullptr,
-                                                       WNOHANG) == 0;
-         ++i)
+    for (int i = 0; daemon_ > 0 && i < 500 && !mounted(); ++i) {
+      if (::waitpid(daemon_, nullptr, WNOHANG) != 0) {
+        daemon_ = -1;  // it ended: nothing mounted, nothing to wait for
+        return;
+      }
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
   }
   FatMount(const FatMount&) = delete;
   FatMount& operator=(const FatMount&) = delete;
