@@ -112,8 +112,12 @@ bool claim_element_folder(ElementFiles& files) {
   }
   if (!files.dry_run) platform::remove_replacement(files.folder);
   if (!files.prune) return true;
-  files.listed.fold_case = platform::FILE_NAMES_FOLD_CASE;
-  if (!platform::list_element_files(files.folder, list_file, &files.listed)) {
+  // Pruning compares the folder's names with the run's: where the folder
+  // takes "K14UA5S.elm" for "K14Ua5S.elm", the record K14UA5S keeps it.
+  files.listed.fold_case =
+      platform::folder_ignores_case(files.folder, !files.dry_run);
+  if (!platform::list_element_files(files.folder, files.listed.fold_case,
+                                    list_file, &files.listed)) {
     report_list_failure(files, errno);
     return false;
   }

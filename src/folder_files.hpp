@@ -23,7 +23,8 @@ struct FolderFiles {
   // Open addressing: the offset of an entry plus one, or 0 for none.
   std::vector<std::uint32_t> slots;
   std::size_t count = 0;
-  // Whether names compare without regard to letter case (Windows).
+  // Whether names compare without regard to letter case, as the folder's
+  // do (platform::folder_ignores_case).
   bool fold_case = false;
 };
 

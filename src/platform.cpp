@@ -1,8 +1,10 @@
-// What both sides of the platform share: making an output folder's path
-// and the interruption noted by a handler.
+// What both sides of the platform share: making an output folder's path,
+// the element files' extension and the interruption noted by a handler.
+#include <algorithm>
 #include <cerrno>
 #include <string>
 
+#include "hash.hpp"
 #include "platform.hpp"
 #include "platform_detail.hpp"
 
@@ -24,6 +26,17 @@ int make_folders(std::string_view path, int (*make_folder)(const char*)) {
       error = errno;
   }
   return error;
+}
+
+bool has_element_extension(std::string_view name, bool fold_case) {
+  constexpr std::string_view EXTENSION = ".elm";
+  if (name.size() <= EXTENSION.size()) return false;
+  const std::string_view end = name.substr(name.size() - EXTENSION.size());
+  if (!fold_case) return end == EXTENSION;
+  return std::equal(end.begin(), end.end(), EXTENSION.begin(),
+                    [](char c, char lower) {
+                      return upper_ascii(c) == upper_ascii(lower);
+                    });
 }
 
 }  // namespace detail

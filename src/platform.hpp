@@ -96,12 +96,37 @@ enum class LockStatus {
 // kept apart).
 LockStatus lock_output_folder(OutputFolder& folder, bool wait);
 
+// Whether the file names of `folder` compare without regard to letter
+// case, so that "K14UA5S.elm" opens the file "K14Ua5S.elm": macOS's
+// default volumes, FAT and exFAT (USB sticks, SD cards), ext4 and f2fs
+// folders with casefold, Windows folders unless made case-sensitive.
+// Given: `may_write`, whether a folder that holds nothing to look at may
+// be asked with a file made and removed (not in a dry run).
+// Returned: true where names fold, false where they do not. Where it
+// cannot be told (POSIX: a missing dry-run folder, an unreadable one, one
+// that holds no entry whose name has a letter when `may_write` is false),
+// false; such a folder holds no element file to compare.
+// Notes: POSIX: the first entry, not a folder, whose name has a letter
+// ("K14Ua5S.elm") is looked up (lstat) under the letters' other case
+// ("k14uA5s.ELM"): no such entry, the folder tells the two apart; the same
+// file (device and inode) with one name, it does not; else (a hard link
+// under that name, or a FUSE file system that numbers its inodes by the
+// name looked up, as exfat-fuse and fusefat do) it does exactly when the
+// listing holds the other spelling. A folder with no such entry is asked
+// the same with REPLACEMENT_NAME, made for it and removed after. Cost: an
+// opendir, one readdir block and two lstat; a whole listing only in that
+// last case. Windows: the folder's case-sensitivity flag
+// (GetFileInformationByHandleEx, FileCaseSensitiveInfo); a folder without
+// one (FAT, exFAT, Windows before 10, a missing dry-run folder) folds.
+bool folder_ignores_case(const OutputFolder& folder, bool may_write);
+
 // Calls `each(context, name)` for every entry of `folder` that is a regular
 // file or a symbolic link (never followed) and whose name ends in ".elm"
-// (on Windows in any letter case), with the name without its ".elm". A
-// missing dry-run folder has none. False, with errno, when the folder
-// cannot be read.
-bool list_element_files(const OutputFolder& folder,
+// (with `fold_case` in any letter case: "K05A00A.ELM" is the file that
+// "K05A00A.elm" opens), with the name without its ".elm". A missing
+// dry-run folder has none. False, with errno, when the folder cannot be
+// read.
+bool list_element_files(const OutputFolder& folder, bool fold_case,
                         void (*each)(void* context, std::string_view name),
                         void* context);
 
@@ -264,14 +289,6 @@ WriteStatus write_looked_at_file(OutputFolder& folder, const char* name,
 
 // Closes what `look` holds open, for a look that will not be used.
 void forget_look(FileLook& look);
-
-// Whether file names compare without regard to letter case (Windows).
-inline constexpr bool FILE_NAMES_FOLD_CASE =
-#ifdef _WIN32
-    true;
-#else
-    false;
-#endif
 
 // Why `name` (without its ".elm") cannot name a plain file in the current
 // folder on this platform, or "" when it can. On Windows: a control

@@ -29,6 +29,10 @@ inline bool is_separator(char c) { return c == '/' || (WINDOWS && c == '\\'); }
 // exists is no failure; that it is a folder is checked afterwards.
 int make_folders(std::string_view path, int (*make_folder)(const char*));
 
+// Whether `name` ends in ".elm" after something, with `fold_case` in any
+// letter case ("K05A00A.ELM").
+bool has_element_extension(std::string_view name, bool fold_case);
+
 // The interruption noted by the handler, 0 while there is none: the one
 // piece of mutable global state of the program, since a signal handler (or,
 // on Windows, the console's handler thread) can reach nothing else. A

@@ -11,8 +11,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <string>
 
 #include "platform.hpp"
 #include "platform_detail.hpp"
@@ -146,7 +148,23 @@ LockStatus lock_output_folder(OutputFolder& folder, bool wait) {
 
 namespace {
 
-constexpr std::string_view ELEMENT_EXTENSION = ".elm";
+// The entries of `folder` from the first, through a descriptor of their
+// own (fdopendir takes the one it is given over, and a copied descriptor
+// shares its position); null, with errno, when it cannot be read.
+DIR* open_listing(const OutputFolder& folder) {
+  const int descriptor = folder.descriptor >= 0
+                             ? ::fcntl(folder.descriptor, F_DUPFD_CLOEXEC, 0)
+                             : ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  DIR* listing = descriptor >= 0 ? ::fdopendir(descriptor) : nullptr;
+  if (listing != nullptr) {
+    ::rewinddir(listing);
+  } else if (descriptor >= 0) {
+    const int error = errno;
+    ::close(descriptor);
+    errno = error;
+  }
+  return listing;
+}
 
 // A regular file or a symbolic link (not followed), from the entry's type
 // where the file system gives it, else from lstat.
@@ -160,33 +178,114 @@ bool is_file_or_link(int folder, const dirent* entry) {
 
 }  // namespace
 
-bool list_element_files(const OutputFolder& folder,
+bool list_element_files(const OutputFolder& folder, bool fold_case,
                         void (*each)(void* context, std::string_view name),
                         void* context) {
   if (folder.missing) return true;
-  // fdopendir takes the descriptor over: it gets a copy of its own.
-  const int descriptor = folder.descriptor >= 0
-                             ? ::fcntl(folder.descriptor, F_DUPFD_CLOEXEC, 0)
-                             : ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  DIR* listing = descriptor >= 0 ? ::fdopendir(descriptor) : nullptr;
-  if (listing == nullptr) {
-    if (descriptor >= 0) ::close(descriptor);
-    return false;
-  }
-  ::rewinddir(listing);  // a copied descriptor shares its position
+  DIR* listing = open_listing(folder);
+  if (listing == nullptr) return false;
   errno = 0;
   while (const dirent* entry = ::readdir(listing)) {
     const std::string_view name(entry->d_name);
-    if (name.size() > ELEMENT_EXTENSION.size() &&
-        name.ends_with(ELEMENT_EXTENSION) &&
+    if (detail::has_element_extension(name, fold_case) &&
         is_file_or_link(::dirfd(listing), entry))
-      each(context, name.substr(0, name.size() - ELEMENT_EXTENSION.size()));
+      each(context, name.substr(0, name.size() - 4));
     errno = 0;
   }
   const int error = errno;
   ::closedir(listing);
   errno = error;
   return error == 0;
+}
+
+// The case rule of an output folder, found out by looking one of its
+// entries up under another spelling (see folder_ignores_case).
+namespace {
+
+enum class CaseRule { Sensitive, Insensitive, Unknown };
+
+char other_case(char c) {
+  if (c >= 'a' && c <= 'z') return static_cast<char>(c - 'a' + 'A');
+  if (c >= 'A' && c <= 'Z') return static_cast<char>(c - 'A' + 'a');
+  return c;
+}
+
+bool has_letter(std::string_view name) {
+  return std::any_of(name.begin(), name.end(),
+                     [](char c) { return other_case(c) != c; });
+}
+
+// 1 when the folder of `listing` holds an entry spelled exactly `name`, 0
+// when not, -1 when it cannot be read to its end.
+int lists_name(DIR* listing, const std::string& name) {
+  ::rewinddir(listing);
+  errno = 0;
+  while (const dirent* entry = ::readdir(listing)) {
+    if (name == entry->d_name) return 1;
+    errno = 0;
+  }
+  return errno == 0 ? 0 : -1;
+}
+
+// What the entry `name` of the folder of `listing` shows, looked up (never
+// through a symbolic link) under the other case of its letters. Example:
+// "K14Ua5S.elm" is looked up as "k14uA5s.ELM".
+CaseRule case_rule_shown_by(DIR* listing, const std::string& name) {
+  const int folder = ::dirfd(listing);
+  std::string other = name;
+  std::transform(other.begin(), other.end(), other.begin(), other_case);
+  struct stat entry {};
+  struct stat looked_up {};
+  if (::fstatat(folder, name.c_str(), &entry, AT_SYMLINK_NOFOLLOW) != 0)
+    return CaseRule::Unknown;
+  if (::fstatat(folder, other.c_str(), &looked_up, AT_SYMLINK_NOFOLLOW) != 0)
+    return errno == ENOENT ? CaseRule::Sensitive : CaseRule::Unknown;
+  // A file of one name found under both spellings: they name one entry.
+  if (looked_up.st_dev == entry.st_dev && looked_up.st_ino == entry.st_ino &&
+      entry.st_nlink == 1)
+    return CaseRule::Insensitive;
+  // A second name of the file (a hard link), another file, or a file
+  // system that numbers inodes by the name looked up (FUSE without
+  // use_ino): whether the folder lists the other spelling tells.
+  switch (lists_name(listing, other)) {
+    case 1:
+      return CaseRule::Sensitive;
+    case 0:
+      return CaseRule::Insensitive;
+    default:
+      return CaseRule::Unknown;
+  }
+}
+
+// The rule shown by the first entry that is no folder (a folder has
+// several names) and whose name has a letter.
+CaseRule case_rule_of_listing(DIR* listing) {
+  errno = 0;
+  while (const dirent* entry = ::readdir(listing))
+    if (entry->d_type != DT_DIR && has_letter(entry->d_name))
+      return case_rule_shown_by(listing, entry->d_name);
+  return CaseRule::Unknown;
+}
+
+}  // namespace
+
+bool folder_ignores_case(const OutputFolder& folder, bool may_write) {
+  if (folder.missing) return false;
+  DIR* listing = open_listing(folder);
+  if (listing == nullptr) return false;
+  CaseRule rule = case_rule_of_listing(listing);
+  if (rule == CaseRule::Unknown && may_write) {
+    const int at = ::dirfd(listing);
+    const int probe = ::openat(at, REPLACEMENT_NAME,
+                               O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (probe >= 0) {
+      ::close(probe);
+      rule = case_rule_shown_by(listing, REPLACEMENT_NAME);
+      ::unlinkat(at, REPLACEMENT_NAME, 0);
+    }
+  }
+  ::closedir(listing);
+  return rule == CaseRule::Insensitive;
 }
 
 bool remove_file(const OutputFolder& folder, const char* name) {

@@ -189,19 +189,7 @@ const char* detail::element_path(const OutputFolder& folder, const char* name,
   return path;
 }
 
-namespace {
-
-bool has_element_extension(std::string_view name) {
-  constexpr std::string_view EXTENSION = ".ELM";
-  if (name.size() <= EXTENSION.size()) return false;
-  const std::string_view end = name.substr(name.size() - EXTENSION.size());
-  return std::equal(end.begin(), end.end(), EXTENSION.begin(),
-                    [](char c, char upper) { return upper_ascii(c) == upper; });
-}
-
-}  // namespace
-
-bool list_element_files(const OutputFolder& folder,
+bool list_element_files(const OutputFolder& folder, bool fold_case,
                         void (*each)(void* context, std::string_view name),
                         void* context) {
   if (folder.missing) return true;
@@ -215,13 +203,46 @@ bool list_element_files(const OutputFolder& folder,
   do {
     const std::string_view name(entry.cFileName);
     if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
-        has_element_extension(name))
+        detail::has_element_extension(name, fold_case))
       each(context, name.substr(0, name.size() - 4));
   } while (FindNextFileA(listing, &entry));
   const bool complete = GetLastError() == ERROR_NO_MORE_FILES;
   FindClose(listing);
   if (!complete) errno = EIO;
   return complete;
+}
+
+// The case rule of an output folder: its flag, which Windows 10 (1803) and
+// later keep on NTFS folders (fsutil file setCaseSensitiveInfo).
+namespace {
+
+// The value of FileCaseSensitiveInfo in Windows' FILE_INFO_BY_HANDLE_CLASS
+// and its one flag, from the Windows SDK (minwinbase.h, winnt.h):
+// MinGW-w64 numbers the class by the _WIN32_WINNT it is built for, and
+// lacks the flag.
+constexpr auto CASE_SENSITIVE_INFO = static_cast<FILE_INFO_BY_HANDLE_CLASS>(23);
+constexpr ULONG CASE_SENSITIVE_DIR = 0x1;
+
+struct CaseSensitiveInfo {
+  ULONG flags;
+};
+
+}  // namespace
+
+bool folder_ignores_case(const OutputFolder& folder, bool /*may_write*/) {
+  if (folder.missing) return true;
+  // "DIR\." opens DIR itself, also the root of a drive ("C:\.").
+  const std::string path = folder.prefix + ".";
+  const HANDLE handle = CreateFileA(
+      path.c_str(), FILE_READ_ATTRIBUTES,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return true;
+  CaseSensitiveInfo info{};
+  const bool known = GetFileInformationByHandleEx(handle, CASE_SENSITIVE_INFO,
+                                                  &info, sizeof info) != 0;
+  CloseHandle(handle);
+  return !known || (info.flags & CASE_SENSITIVE_DIR) == 0;
 }
 
 bool remove_file(const OutputFolder& folder, const char* name) {

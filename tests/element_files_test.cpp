@@ -1,17 +1,23 @@
 // Refreshing a folder with the built program: unchanged files are left
 // untouched, --prune removes exactly the stale element files and only after
-// a complete run, --dry-run changes nothing, and a second run into a folder
-// waits for the first.
+// a complete run, also where the folder ignores letter case, --dry-run
+// changes nothing, and a second run into a folder waits for the first.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <map>
+#include <optional>
 #include <string>
 #include <thread>
 #include <utility>
@@ -204,6 +210,151 @@ TEST_F(Refresh, FilesWithOtherNamesAreReplacedNotWrittenThrough) {
   EXPECT_EQ(read_file(dir_ / "snapshot" / "0099P.elm"), "x\n");
   EXPECT_EQ(fs::hard_link_count(work_ / "K05A00A.elm"), 2U);
   EXPECT_EQ(files(), (Names{"0099P.elm", "K05A00A.elm", "in.txt"}));
+}
+
+// The minor-planet example under another designation of 7 characters, and
+// its element line: the designation stands in the name field too.
+std::string record_of(const std::string& designation) {
+  return testing::minor_planet_example().replace(0, 7, designation) + "\n";
+}
+std::string elements_of(const std::string& designation) {
+  return std::string(testing::MINOR_PLANET_EXAMPLE_ELEMENTS)
+      .replace(13, 7, designation);
+}
+
+// A FAT file system in an image file, mounted with fusefat at `point` while
+// the object lives: a folder that ignores letter case, as on a USB stick.
+// fusefat runs in the foreground as a child that is killed when the test
+// program ends, however it ends, and its mount goes with it (auto_unmount).
+class FatMount {
+ public:
+  // Why no such folder can be made here, or "".
+  static std::string missing() {
+    if (::geteuid() != 0 || ::access("/dev/fuse", R_OK | W_OK) != 0)
+      return "needs root and /dev/fuse";
+    if (std::system("{ command -v fusefat && command -v mkfs.fat && "
+                    "command -v fusermount; } >/dev/null") != 0)
+      return "needs fusefat, mkfs.fat (dosfstools) and fusermount";
+    return "";
+  }
+
+  // `options` for fusefat: "use_ino" numbers the inodes by the file, not
+  // by the name looked up.
+  FatMount(const fs::path& image, fs::path point, const std::string& options)
+      : point_(std::move(point)) {
+    fs::create_directories(point_);
+    write_file(image, "");
+    fs::resize_file(image, 8 << 20);
+    if (std::system(("mkfs.fat '" + image.string() + "' >/dev/null").c_str()))
+      return;
+    const std::string all = "rw+,auto_unmount,attr_timeout=0,entry_timeout=0" +
+                            (options.empty() ? "" : "," + options);
+    const pid_t parent = ::getpid();
+    daemon_ = ::fork();
+    if (daemon_ == 0) {
+#ifdef __linux__
+      ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+#endif
+      if (::getppid() != parent) ::_exit(1);
+      const int quiet = ::open("/dev/null", O_WRONLY);  // its debug lines
+      ::dup2(quiet, STDOUT_FILENO);
+      ::dup2(quiet, STDERR_FILENO);
+      ::execlp("fusefat", "fusefat", "-f", "-o", all.c_str(), image.c_str(),
+               point_.c_str(), nullptr);
+      ::_exit(127);
+    }
+    for (int i = 0; daemon_ > 0 && i < 500 && !mounted(); ++i) {
+      if (::waitpid(daemon_, nullptr, WNOHANG) != 0) {
+        daemon_ = -1;  // it ended: nothing mounted, nothing to wait for
+        return;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
+  FatMount(const FatMount&) = delete;
+  FatMount& operator=(const FatMount&) = delete;
+  ~FatMount() {
+    if (daemon_ <= 0) return;
+    if (std::system(("fusermount -u '" + point_.string() + "'").c_str()) != 0)
+      ::kill(daemon_, SIGKILL);
+    ::waitpid(daemon_, nullptr, 0);
+  }
+
+  // Whether another file system is mounted at the point.
+  bool mounted() const {
+    struct stat here {};
+    struct stat above {};
+    return ::stat(point_.c_str(), &here) == 0 &&
+           ::stat(point_.parent_path().c_str(), &above) == 0 &&
+           here.st_dev != above.st_dev;
+  }
+
+ private:
+  fs::path point_;
+  pid_t daemon_ = -1;
+};
+
+// The reproduction: last month's catalogue held K14Ua5S, this
+// month's holds K14UA5S, another object. On a folder that ignores case its
+// file is the one of the other spelling, and --prune keeps it. fusefat
+// numbers inodes by the name looked up, with use_ino by the file: the run
+// finds out either way. Wine ignores case in every folder, and the Windows
+// program reads and writes a file through one descriptor, which fusefat
+// gets wrong (the write lands after what was read): it runs in the test's
+// own folder.
+TEST_F(Refresh, PruneKeepsTheFileOfAnotherSpellingWhereTheFolderIgnoresCase) {
+  const bool wine = testing::windows_program();
+  if (const std::string missing = FatMount::missing(); !wine && !missing.empty())
+    GTEST_SKIP() << "no folder that ignores letter case: a FAT file system "
+                    "mounted with FUSE "
+                 << missing;
+  write_file(work_ / "new.txt", record_of("K14UA5S"));
+  write_file(work_ / "both.txt", record_of("K14UA5S") + record_of("K14Ua5S"));
+  const fs::path card = dir_ / "card";
+  const std::string kept =
+      "orbelm: removed 0 element files that this run did not write\n";
+  for (const char* options : {"", "use_ino"}) {
+    SCOPED_TRACE(options);
+    std::optional<FatMount> mount;
+    if (!wine) mount.emplace(dir_ / "card.img", card, options);
+    fs::create_directories(card);
+    ASSERT_TRUE(wine || mount->mounted());
+    write_file(card / "K14Ua5S.elm", "old\n");
+    const Result r = run("--prune -o ../card new.txt");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "K14UA5S.elm\n");
+    EXPECT_EQ(r.err, kept);
+    EXPECT_EQ(entries(card), Names{"K14Ua5S.elm"});
+    EXPECT_EQ(element_file("../card/K14Ua5S.elm"), elements_of("K14UA5S"));
+    // Both spellings in one input share the file: the later line wins.
+    for (int again = 0; again < 2; ++again) {
+      const Result both = run("--prune -o ../card both.txt");
+      EXPECT_EQ(both.out, "K14UA5S.elm\nK14Ua5S.elm\n");
+      EXPECT_EQ(both.err, kept);
+    }
+    EXPECT_EQ(entries(card), Names{"K14Ua5S.elm"});
+    EXPECT_EQ(element_file("../card/K14Ua5S.elm"), elements_of("K14Ua5S"));
+    if (wine) fs::remove_all(card);
+  }
+}
+
+// Two names that differ only in case can be one file in a folder that
+// tells case apart: hard links. Only "K14Ua5S.elm" is an element file
+// there, and the run keeps it.
+TEST_F(Refresh, HardLinksOfBothSpellingsDoNotMakeAFolderIgnoreCase) {
+  if (testing::windows_program())
+    GTEST_SKIP() << "Wine ignores letter case in every folder";
+  write_file(work_ / "in.txt", record_of("K14Ua5S"));
+  const fs::path folder = work_ / "elements";
+  fs::create_directory(folder);
+  write_file(folder / "K14Ua5S.elm", elements_of("K14Ua5S"));
+  fs::create_hard_link(folder / "K14Ua5S.elm", folder / "k14uA5s.ELM");
+  const Result r = run("--prune -o elements in.txt");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "K14Ua5S.elm\n");
+  EXPECT_EQ(r.err,
+            "orbelm: removed 0 element files that this run did not write\n");
+  EXPECT_EQ(entries(folder), (Names{"K14Ua5S.elm", "k14uA5s.ELM"}));
 }
 
 // The test holds the folder's lock as a first run would.
