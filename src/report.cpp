@@ -11,12 +11,6 @@
 namespace orbelm {
 namespace {
 
-std::string_view trimmed(std::string_view text) {
-  while (!text.empty() && is_white_space(text.front())) text.remove_prefix(1);
-  while (!text.empty() && is_white_space(text.back())) text.remove_suffix(1);
-  return text;
-}
-
 // The magnitude in hundredths, rounded half away from zero: what the
 // report prints and sorts by.
 std::int64_t hundredths(double magnitude) {
@@ -60,18 +54,16 @@ void append_magnitude(std::string& out, double magnitude) {
 // "2026-12-14T03:25:41Z".
 void append_instant(std::string& out, double utc_jd) {
   const CalendarInstant t = calendar_instant(utc_jd);
-  append_digits(out, t.year, 4);
-  out.push_back('-');
-  append_digits(out, t.month, 2);
-  out.push_back('-');
-  append_digits(out, t.day, 2);
-  out.push_back('T');
-  append_digits(out, t.hour, 2);
-  out.push_back(':');
-  append_digits(out, t.minute, 2);
-  out.push_back(':');
-  append_digits(out, t.second, 2);
-  out.push_back('Z');
+  const struct {
+    int value;
+    int digits;
+    char after;
+  } parts[] = {{t.year, 4, '-'}, {t.month, 2, '-'},  {t.day, 2, 'T'},
+               {t.hour, 2, ':'}, {t.minute, 2, ':'}, {t.second, 2, 'Z'}};
+  for (const auto& part : parts) {
+    append_digits(out, part.value, part.digits);
+    out.push_back(part.after);
+  }
 }
 
 void append_line(std::string& out, const ReportEntry& entry) {

@@ -8,12 +8,6 @@
 namespace orbelm {
 namespace {
 
-std::string_view trimmed(std::string_view text) {
-  while (!text.empty() && is_white_space(text.front())) text.remove_prefix(1);
-  while (!text.empty() && is_white_space(text.back())) text.remove_suffix(1);
-  return text;
-}
-
 // The word and the bit of `hash_bits` that stand for `text`.
 struct HashBit {
   std::size_t word;
