@@ -31,14 +31,19 @@
 #            (bench/selection_run.py): orbelm against the floor reading the
 #            whole input once and writing the selected files, into a fresh
 #            folder and over existing files.
+#   sky      SKY_N records of make_records.py --sky (bench/selection_run.py
+#            --sky): dry runs with --max-apparent-magnitude 18 over windows
+#            of 1, 30 and 365 days against the same dry run without it,
+#            with their peak memory.
 #
 # Usage: bench/run.sh [N [REPEATS]]      (defaults: 200000 records, 3)
 # Environment:
 #   ORBELM_BENCH_PARTS   the parts to run (default "whole strace gzip refresh
-#            cold select")
+#            cold select sky")
 #   ORBELM_BENCH_GZIP_N, ORBELM_BENCH_REFRESH_N, ORBELM_BENCH_SELECT_N
 #            (default 300000 each; the README's selection figure is for
-#            1500000), ORBELM_BENCH_SELECTED (default 10000)
+#            1500000), ORBELM_BENCH_SELECTED (default 10000),
+#            ORBELM_BENCH_SKY_N (default 300000)
 #   ORBELM_BENCH_TRUNCATING=1   adds the truncating floor to the refresh
 #            (at 1.5 million records each of its refreshing runs takes
 #            minutes)
@@ -61,12 +66,13 @@ set -euo pipefail
 
 records=${1:-200000}
 repeats=${2:-3}
-parts=" ${ORBELM_BENCH_PARTS:-whole strace gzip refresh cold select} "
+parts=" ${ORBELM_BENCH_PARTS:-whole strace gzip refresh cold select sky} "
 gzip_records=${ORBELM_BENCH_GZIP_N:-300000}
 refresh_records=${ORBELM_BENCH_REFRESH_N:-300000}
 cold_records=${ORBELM_BENCH_COLD_N:-300000}
 selection_records=${ORBELM_BENCH_SELECT_N:-300000}
 selected=${ORBELM_BENCH_SELECTED:-10000}
+sky_records=${ORBELM_BENCH_SKY_N:-300000}
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build-bench"
 
@@ -151,4 +157,14 @@ if wants select; then
   python3 "$root/bench/make_records.py" "$selection_records" 3 >"$work/selection.txt"
   python3 "$root/bench/selection_run.py" "$build/bench/orbelm_measure" "$build/orbelm" \
     "$build/bench/orbelm_floor" "$work/selection.txt" "$work" "$repeats" "$selected"
+fi
+
+if wants sky; then
+  echo
+  echo "== apparent magnitude: dry runs over $sky_records synthetic records of a" \
+    "catalogue's mix ($repeats rotating repetitions; machine: $machine)"
+  python3 "$root/bench/make_records.py" --sky "$sky_records" 5 >"$work/sky.txt"
+  python3 "$root/bench/selection_run.py" --sky "$build/bench/orbelm_measure" \
+    "$build/orbelm" "$work/sky.txt" "$work" "$repeats"
+  rm -f "$work/sky.txt"
 fi

@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""A run that selects few records, side by side with its floor.
+"""A run that selects few records, side by side with its floor; or, with
+--sky, what selecting by apparent magnitude costs a dry run.
 
 orbelm converts the records of INPUT whose designations are listed
 (--designations); every STEP-th record is listed, SELECTED in all. The
@@ -15,6 +16,18 @@ per-repetition ratios, and the ratio of the fastest runs) and the median
 CPU time (user and system) of each program.
 
 Usage: selection_run.py MEASURE ORBELM FLOOR INPUT WORK_FOLDER REPEATS SELECTED
+
+With --sky, dry runs over INPUT (records of make_records.py --sky) into a
+folder that does not exist, so that no file costs anything: without a sky
+selection, and with --max-apparent-magnitude LIMIT over windows of 1, 30
+and 365 days from DATE, rotating their order in each repetition after an
+uncounted warm-up run of each. Prints, per window, the median wall clock
+and CPU (user and system), the ratio to the run without the option (the
+median of the per-repetition ratios, and that of the fastest runs), the CPU
+per record it adds, the records selected and the peak resident memory.
+
+Usage: selection_run.py --sky MEASURE ORBELM INPUT WORK_FOLDER REPEATS
+                        [LIMIT [DATE]]       (defaults: 18, 2026-12-11)
 """
 
 import os
@@ -26,8 +39,9 @@ import sys
 from whole_run import wall_ratios
 
 
-def timed_run(measure, arguments, folder, console_path):
-    """One run in `folder`; returns (wall, user + system CPU) in seconds."""
+def measured_run(measure, arguments, folder, console_path):
+    """One run in `folder`; returns (wall, user + system CPU) in seconds and
+    the peak resident memory in KiB."""
     result_path = console_path + ".measured"
     os.sync()
     with open(console_path, "wb") as console:
@@ -37,8 +51,13 @@ def timed_run(measure, arguments, folder, console_path):
     if status != 0:
         sys.exit(f"selection_run: {arguments[0]} failed with status {status}")
     with open(result_path) as result:
-        wall, user, system = result.read().split()[:3]
-    return float(wall), float(user) + float(system)
+        wall, user, system, peak = result.read().split()[:4]
+    return float(wall), float(user) + float(system), int(peak)
+
+
+def timed_run(measure, arguments, folder, console_path):
+    """One run in `folder`; returns (wall, user + system CPU) in seconds."""
+    return measured_run(measure, arguments, folder, console_path)[:2]
 
 
 def fresh_folder(work):
@@ -67,7 +86,54 @@ def selected_records(input_path, work, selected):
     return total, count, list_path, records_path
 
 
+def sky_main(arguments):
+    measure, orbelm, input_path, work, repeats = arguments[:5]
+    limit = arguments[5] if len(arguments) > 5 else "18"
+    date = arguments[6] if len(arguments) > 6 else "2026-12-11"
+    measure, input_path = os.path.abspath(measure), os.path.abspath(input_path)
+    with open(input_path, "rb") as f:
+        total = sum(1 for _ in f)
+    missing = os.path.join(work, "no-such-folder")
+    plain = [os.path.abspath(orbelm), "--dry-run", "-o", missing, input_path]
+    programs = {"none": plain}
+    for days in ("1", "30", "365"):
+        programs[days + " days"] = plain + [
+            "--max-apparent-magnitude", limit, "--date", date, "--days", days]
+    console = os.path.join(work, "console.txt")
+    for arguments_of in programs.values():  # warm-up, not counted
+        measured_run(measure, arguments_of, work, console)
+    runs = {name: [] for name in programs}
+    selected = {}
+    names = list(programs)
+    for repeat in range(int(repeats)):
+        shift = repeat % len(names)
+        for name in names[shift:] + names[:shift]:
+            wall, cpu, peak = measured_run(measure, programs[name], work, console)
+            with open(console, "rb") as f:
+                selected[name] = sum(1 for _ in f)
+            runs[name].append((wall, cpu, peak))
+            print(f"  repeat {repeat + 1} {name:8} wall {wall:7.3f} s  CPU {cpu:6.3f} s"
+                  f"  peak {peak} KiB  {selected[name]} selected", flush=True)
+    print()
+    print(f"Dry runs over {total} records, V <= {limit} from {date}, medians over"
+          f" {repeats} rotating repetitions:")
+    print(f"{'window':10} {'wall':>8} {'CPU':>8} {'ratio':>6} {'of fastest':>10}"
+          f" {'CPU/record added':>16} {'selected':>9} {'peak KiB':>9}")
+    base = runs["none"]
+    for name, measured in runs.items():
+        ratio, fastest = wall_ratios(list(zip(measured, base)))
+        added = (statistics.median(m[1] for m in measured) -
+                 statistics.median(b[1] for b in base)) / total * 1e6
+        print(f"{name:10} {statistics.median(m[0] for m in measured):6.3f} s"
+              f" {statistics.median(m[1] for m in measured):6.3f} s {ratio:6.3f}"
+              f" {fastest:10.3f} {added:13.2f} µs {selected[name]:9d}"
+              f" {max(m[2] for m in measured):9d}")
+
+
 def main():
+    if sys.argv[1:2] == ["--sky"]:
+        sky_main(sys.argv[2:])
+        return
     measure, orbelm, floor, input_path, work, repeats, selected = sys.argv[1:8]
     measure, input_path = os.path.abspath(measure), os.path.abspath(input_path)
     total, count, list_path, records_path = selected_records(

@@ -1,5 +1,6 @@
 #include "calendar.hpp"
 
+#include <cmath>
 #include <cstdint>
 
 namespace orbelm {
@@ -72,6 +73,51 @@ double tt_minus_utc(double utc_jd) {
   for (const LeapSecond& step : LEAP_SECONDS)
     if (utc_jd >= julian_day(step.year, step.month, 1.0)) leap = step.seconds;
   return TT_MINUS_TAI + leap;
+}
+
+int days_in_month(int year, int month) {
+  constexpr int DAYS[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (month < 1 || month > MONTHS_PER_YEAR) return 0;
+  const bool leap =
+      year % 4 == 0 && (year % CENTURY != 0 || year % QUADRICENTURY == 0);
+  return DAYS[month - 1] + (month == 2 && leap ? 1 : 0);
+}
+
+namespace {
+
+constexpr double UNIX_EPOCH_JD = 2440587.5;  // 1970-01-01 0h
+constexpr std::int64_t SECONDS_PER_DAY = 86400;
+
+// The integer quotient rounded toward minus infinity.
+std::int64_t floor_divide(std::int64_t a, std::int64_t b) {
+  return a / b - (a % b != 0 && (a < 0) != (b < 0) ? 1 : 0);
+}
+
+}  // namespace
+
+CalendarInstant calendar_instant(double jd) {
+  const auto seconds = static_cast<std::int64_t>(std::llround(
+      (jd - UNIX_EPOCH_JD) * static_cast<double>(SECONDS_PER_DAY)));
+  const std::int64_t days = floor_divide(seconds, SECONDS_PER_DAY);
+  const auto of_day = static_cast<int>(seconds - days * SECONDS_PER_DAY);
+  // Days from 0000-03-01, in 400-year eras of 146,097 days each.
+  const std::int64_t shifted = days + 719468;
+  const std::int64_t era = floor_divide(shifted, 146097);
+  const auto of_era = static_cast<int>(shifted - era * 146097);  // 0-146096
+  const int year_of_era =
+      (of_era - of_era / 1460 + of_era / 36524 - of_era / 146096) / 365;
+  const int day_of_year =
+      of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
+  const int march_month = (5 * day_of_year + 2) / 153;  // 0 is March
+  const int month = march_month < 10 ? march_month + 3 : march_month - 9;
+  const auto year =
+      static_cast<int>(year_of_era + era * 400 + (month <= 2 ? 1 : 0));
+  return {year,
+          month,
+          day_of_year - (153 * march_month + 2) / 5 + 1,
+          of_day / 3600,
+          of_day / 60 % 60,
+          of_day % 60};
 }
 
 }  // namespace orbelm

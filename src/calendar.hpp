@@ -75,6 +75,41 @@ PackedDate decode_packed_epoch(std::string_view text);
 // Examples: 2016-12-31 gives 68.184, 2017-01-01 69.184, 1972-01-01 42.184.
 double tt_minus_utc(double utc_jd);
 
+// days_in_month: the days of a month of the Gregorian calendar (a leap
+// year is divisible by 4, except the centuries not divisible by 400).
+//
+// Given:    year, month  any year; month 1 to 12
+// Returned: 28 to 31, or 0 for a month outside 1-12.
+// Examples: (2024, 2) is 29, (2100, 2) is 28, (2000, 2) is 29, (2026, 4)
+// is 30.
+int days_in_month(int year, int month);
+
+// An instant of the Gregorian calendar, to the second.
+struct CalendarInstant {
+  int year;
+  int month;   // 1-12
+  int day;     // 1-31
+  int hour;    // 0-23
+  int minute;  // 0-59
+  int second;  // 0-59
+};
+
+// calendar_instant: the date and time of day of a Julian Day, rounded to
+// the nearest second (the inverse of julian_day for years 1 onward).
+//
+// Given:    jd  a Julian Day (as a UTC instant it ignores leap seconds:
+//               23:59:60 never comes out)
+// Returned: its date and time; exact for any Julian Day of 1900-2100, as
+//           the double holds it to 4e-5 s there.
+//
+// Notes: the days since 1970-01-01 are turned into a date by the
+// proleptic Gregorian calendar's 400-year cycle of 146,097 days (H.
+// Hinnant's civil_from_days, which counts years from March).
+// Examples: 2451545.0 is 2000-01-01 12:00:00; 2460000.5 is 2023-02-25
+// 00:00:00; 2451544.4999999 is 1999-12-31 23:59:59.991, which rounds to
+// 2000-01-01 00:00:00.
+CalendarInstant calendar_instant(double jd);
+
 }  // namespace orbelm
 
 #endif

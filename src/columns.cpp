@@ -124,6 +124,12 @@ char column_char(std::string_view line, int column) {
   return at < line.size() ? line[at] : ' ';
 }
 
+std::string_view trimmed(std::string_view text) {
+  while (!text.empty() && is_white_space(text.front())) text.remove_prefix(1);
+  while (!text.empty() && is_white_space(text.back())) text.remove_suffix(1);
+  return text;
+}
+
 FieldText padded_columns(std::string_view line, int first, int last) {
   FieldText field{};
   const std::string_view text = columns(line, first, last);

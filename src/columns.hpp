@@ -35,6 +35,10 @@ std::string_view columns(std::string_view line, int first, int last);
 // The character in column `column`, or a blank past the end of the line.
 char column_char(std::string_view line, int column);
 
+// `text` without the white space (is_white_space) at its start and end.
+// Example: trimmed("  (433) Eros   ") is "(433) Eros"; trimmed(" \r\n") is "".
+std::string_view trimmed(std::string_view text);
+
 // A copy of a fixed-width text field, padded with blanks where the line
 // ends early, so the field keeps its width. Capacity is the widest field.
 struct FieldText {

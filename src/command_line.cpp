@@ -8,6 +8,7 @@
 #include <limits>
 #include <system_error>
 
+#include "calendar.hpp"
 #include "columns.hpp"
 
 namespace orbelm {
@@ -40,12 +41,12 @@ constexpr const char* DESCRIPTION =
 
 constexpr const char* EXIT_STATUS =
     "Exit status: 0 when every selected record was converted; 1 when an\n"
-    "input, the designation list, DIR or an element file cannot be opened,\n"
-    "read or written, compressed input is damaged, an input ends inside a\n"
-    "record or in the first 4 characters of a line, a record was not\n"
-    "converted because its designation cannot name a file, or --prune\n"
-    "would remove more than --max-delete allows; 2 when the command line\n"
-    "is wrong.";
+    "input, the designation list, DIR, an element file or the report\n"
+    "cannot be opened, read or written, compressed input is damaged, an\n"
+    "input ends inside a record or in the first 4 characters of a line,\n"
+    "a record was not converted because its designation cannot name a\n"
+    "file, or --prune would remove more than --max-delete allows; 2 when\n"
+    "the command line is wrong.";
 
 // A --max-delete value: a whole number, or "all" for no limit.
 std::optional<std::uint64_t> parse_max_delete(std::string_view text) {
@@ -88,6 +89,34 @@ bool take_version(std::string_view /*value*/, CommandLine& line) {
 bool take_max_magnitude(std::string_view value, CommandLine& line) {
   line.max_magnitude = parse_limit(value);
   return line.max_magnitude.has_value();
+}
+
+bool take_max_apparent_magnitude(std::string_view value, CommandLine& line) {
+  line.max_apparent_magnitude = parse_limit(value);
+  return line.max_apparent_magnitude.has_value();
+}
+
+bool take_date(std::string_view value, CommandLine& line) {
+  line.window_start = parse_date(value);
+  return line.window_start.has_value();
+}
+
+bool take_days(std::string_view value, CommandLine& line) {
+  line.window_days = parse_limit(value);
+  return line.window_days && *line.window_days > 0.0 &&
+         *line.window_days <= MAX_WINDOW_DAYS;
+}
+
+bool take_min_elongation(std::string_view value, CommandLine& line) {
+  line.min_elongation = parse_limit(value);
+  return line.min_elongation && *line.min_elongation >= 0.0 &&
+         *line.min_elongation <= 180.0;
+}
+
+// Standard output holds the names, so the report cannot go there.
+bool take_report(std::string_view value, CommandLine& line) {
+  line.report_file = std::string(value);
+  return !value.empty() && value != "-";
 }
 
 bool take_max_delete(std::string_view value, CommandLine& line) {
@@ -139,6 +168,32 @@ constexpr std::array OPTIONS{
            "comments); listed designations that no record\n"
            "has are named on standard error",
            take_name<&CommandLine::designations_file>},
+    Option{"max-apparent-magnitude", '\0', "V",
+           "only records predicted to be of apparent\n"
+           "magnitude V or brighter at some instant of the\n"
+           "window (two-body orbits, geocentric)",
+           take_max_apparent_magnitude},
+    Option{"date", '\0', "YYYY-MM-DD",
+           "with --max-apparent-magnitude, start the\n"
+           "window at 0h UTC of that day, 1900-2100\n"
+           "(default: today, UTC)",
+           take_date},
+    Option{"days", '\0', "N",
+           "with --max-apparent-magnitude, the window's\n"
+           "length in days, above 0 (fractions allowed) and\n"
+           "at most 36525 (default 1)",
+           take_days},
+    Option{"min-elongation", '\0', "DEG",
+           "with --max-apparent-magnitude, only at\n"
+           "instants when the object is at least DEG\n"
+           "(0-180) from the Sun in the sky",
+           take_min_elongation},
+    Option{"report", '\0', "FILE",
+           "with --max-apparent-magnitude, write the\n"
+           "selected records' brightest moments to FILE\n"
+           "as CSV, brightest first, once every input is\n"
+           "read (not -; a dry run writes it too)",
+           take_report},
     Option{"prune", '\0', "",
            "after a complete run, remove every *.elm file in\n"
            "the folder that this run did not write or leave\n"
@@ -152,9 +207,9 @@ constexpr std::array OPTIONS{
            "20; all: no limit)",
            take_max_delete},
     Option{"dry-run", '\0', "",
-           "write and remove nothing; tell how many files\n"
-           "would be created, changed, left unchanged and\n"
-           "(with --prune) removed, naming those",
+           "write and remove no element file; tell how many\n"
+           "would be created, changed, left unchanged\n"
+           "and (with --prune) removed, naming those",
            set_flag<&CommandLine::dry_run>},
     Option{"jobs", 'j', "N",
            "work on the element files with N threads: the\n"
@@ -163,6 +218,29 @@ constexpr std::array OPTIONS{
            "of it (default 16; 1: one thread)",
            take_jobs},
 };
+
+// Options that mean something only with another: {option, needed}.
+struct Requirement {
+  std::string_view option;
+  std::string_view needed;
+};
+
+constexpr std::array REQUIREMENTS{
+    Requirement{"max-delete", "prune"},
+    Requirement{"date", "max-apparent-magnitude"},
+    Requirement{"days", "max-apparent-magnitude"},
+    Requirement{"min-elongation", "max-apparent-magnitude"},
+    Requirement{"report", "max-apparent-magnitude"},
+};
+
+std::size_t option_index(std::string_view long_name) {
+  return static_cast<std::size_t>(std::find_if(OPTIONS.begin(), OPTIONS.end(),
+                                               [long_name](const Option& o) {
+                                                 return o.long_name ==
+                                                        long_name;
+                                               }) -
+                                  OPTIONS.begin());
+}
 
 // The help as it reads best here: the usage line first, then what the
 // program does, the options (laid out by CLI11) and the exit statuses. The
@@ -281,6 +359,20 @@ void read_short_options(ArgumentReader& reader, std::string_view word) {
   }
 }
 
+// The first option given without the option it needs is a usage error.
+void check_requirements(ArgumentReader& reader) {
+  if (reader.line.action != CommandLine::Action::Run) return;
+  const auto* unmet =
+      std::find_if(REQUIREMENTS.begin(), REQUIREMENTS.end(),
+                   [&reader](const Requirement& r) {
+                     return reader.given[option_index(r.option)] &&
+                            !reader.given[option_index(r.needed)];
+                   });
+  if (unmet != REQUIREMENTS.end())
+    fail(reader.line, "option '--" + std::string(unmet->option) +
+                          "' requires '--" + std::string(unmet->needed) + "'");
+}
+
 }  // namespace
 
 std::optional<double> parse_limit(std::string_view text) {
@@ -295,6 +387,27 @@ std::optional<double> parse_limit(std::string_view text) {
       !std::isfinite(value))
     return std::nullopt;
   return value;
+}
+
+std::optional<double> parse_date(std::string_view text) {
+  constexpr std::string_view SHAPE = "dddd-dd-dd";
+  if (text.size() != SHAPE.size()) return std::nullopt;
+  for (std::size_t i = 0; i < SHAPE.size(); ++i)
+    if (SHAPE[i] == 'd' ? !is_decimal_digit(text[i]) : text[i] != SHAPE[i])
+      return std::nullopt;
+  const auto number = [text](std::size_t at, std::size_t size) {
+    int value = 0;
+    for (std::size_t i = at; i < at + size; ++i)
+      value = value * 10 + (text[i] - '0');
+    return value;
+  };
+  const int year = number(0, 4);
+  const int month = number(5, 2);
+  const int day = number(8, 2);
+  if (year < FIRST_DATE_YEAR || year > LAST_DATE_YEAR || day < 1 ||
+      day > days_in_month(year, month))
+    return std::nullopt;
+  return julian_day(year, month, day);
 }
 
 CommandLine parse_command_line(int argc, const char* const* argv) {
@@ -314,8 +427,7 @@ CommandLine parse_command_line(int argc, const char* const* argv) {
       line.inputs.emplace_back(word);
   }
   if (line.action == CommandLine::Action::Help) line.message = help_text();
-  if (line.action == CommandLine::Action::Run && line.max_delete && !line.prune)
-    fail(line, "option '--max-delete' requires '--prune'");
+  check_requirements(reader);
   return line;
 }
 

@@ -61,7 +61,26 @@ struct CommandLine {
   // --max-delete N: the most files pruning removes; "all" gives the largest
   // value. None: the default limit.
   std::optional<std::uint64_t> max_delete;
+
+  // What can be seen: --max-apparent-magnitude V selects by the predicted
+  // apparent magnitude over a window of --days days (default 1) from 0h
+  // UTC of --date (default: the current UTC date, which the driver reads),
+  // at least --min-elongation degrees from the Sun (default 0); --report
+  // FILE lists what it selected. The others need --max-apparent-magnitude.
+  std::optional<double> max_apparent_magnitude;
+  std::optional<double> window_start;      // --date: Julian Day of its 0h UTC
+  std::optional<double> window_days;       // --days
+  std::optional<double> min_elongation;    // --min-elongation, degrees
+  std::optional<std::string> report_file;  // --report
 };
+
+// The window's span: --date from 1900-01-01 to 2100-12-31, the years for
+// which the Earth's model is measured; --days more than 0 and at most
+// MAX_WINDOW_DAYS (a century: the Earth's positions over the window take
+// 48 bytes a day).
+inline constexpr int FIRST_DATE_YEAR = 1900;
+inline constexpr int LAST_DATE_YEAR = 2100;
+inline constexpr double MAX_WINDOW_DAYS = 36525.0;
 
 // The command line of `argc` arguments (argv[0] is the program's name),
 // read as GNU getopt_long reads it. Options may stand before, between and
@@ -82,7 +101,14 @@ struct CommandLine {
 //   a finite decimal number, "invalid argument '0' for '--jobs'" for one
 //   that is not a whole number from 1 to 256, "invalid argument '-1' for
 //   '--max-delete'" for one that is neither a whole number nor "all",
-//   "option '--max-delete' requires '--prune'".
+//   "invalid argument '2026-02-30' for '--date'" for a date that is not
+//   YYYY-MM-DD of the calendar between FIRST_DATE_YEAR and LAST_DATE_YEAR,
+//   "invalid argument '0' for '--days'" for a number of days that is not
+//   above 0 and at most MAX_WINDOW_DAYS, "invalid argument '181' for
+//   '--min-elongation'" for one outside 0-180, "invalid argument '-' for
+//   '--report'" (standard output holds the names) or an empty name,
+//   "option '--max-delete' requires '--prune'", "option '--date' requires
+//   '--max-apparent-magnitude'" (also --days, --min-elongation, --report).
 // Example: {"orbelm", "-o", "out", "a.txt", "--", "-b"} gives Run with
 // inputs {"a.txt", "-b"} and output_dir "out".
 CommandLine parse_command_line(int argc, const char* const* argv);
@@ -93,6 +119,13 @@ CommandLine parse_command_line(int argc, const char* const* argv);
 // Examples: "12" is 12, "+7.5" is 7.5, "-1e1" is -10; "12," and "abc" are
 // none.
 std::optional<double> parse_limit(std::string_view text);
+
+// The Julian Day of 0h UTC of the date `text` holds in full as YYYY-MM-DD,
+// a day of the Gregorian calendar in the years FIRST_DATE_YEAR to
+// LAST_DATE_YEAR; none for anything else.
+// Examples: "2026-12-11" is 2461385.5; "2024-02-29" is a date;
+// "2026-02-30", "2026-2-3", "tomorrow" and "1899-12-31" are none.
+std::optional<double> parse_date(std::string_view text);
 
 }  // namespace orbelm
 

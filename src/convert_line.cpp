@@ -27,7 +27,7 @@ LineOutcome convert_selected_line(std::string_view line, ConvertedLine& out,
   out.kind = line_class.kind;
   out.designation = record_designation(line, line_class, out.fragment);
   if (selection != nullptr &&
-      !is_selected(*selection, out.kind, line, out.designation))
+      !is_selected(*selection, out.kind, line, out.designation, out.sighting))
     return LineOutcome::Skipped;
   if (!is_safe_designation(out.designation)) return LineOutcome::Rejected;
 

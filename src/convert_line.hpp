@@ -29,6 +29,7 @@ struct ConvertedLine {
   std::size_t file_name_size;
   char element_line[MAX_ELEMENT_LINE];
   std::size_t element_line_size;
+  Sighting sighting;  // its brightest moment, when selected by the sky
 };
 
 // The whole conversion of one line (text without its line end): classify,
@@ -42,9 +43,10 @@ LineOutcome convert_line(std::string_view line, ConvertedLine& out);
 // convert_line for a run that converts only the records `selection`
 // selects: one it does not select is Skipped, right after its designation
 // is scanned (`out.kind` and `out.designation` are filled), so it is
-// neither checked nor converted. With `selection.all_comet_types` the
-// lines of interstellar objects and of asteroids on cometary orbits are
-// comet records.
+// neither checked nor converted. A record that `selection.sky` selects
+// gets its brightest moment in `out.sighting`. With
+// `selection.all_comet_types` the lines of interstellar objects and of
+// asteroids on cometary orbits are comet records.
 LineOutcome convert_line(std::string_view line, ConvertedLine& out,
                          Selection& selection);
 

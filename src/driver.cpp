@@ -1,6 +1,7 @@
 #include "driver.hpp"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <span>
@@ -16,6 +17,7 @@
 #include "lines.hpp"
 #include "look_ahead.hpp"
 #include "platform.hpp"
+#include "report.hpp"
 #include "selection.hpp"
 
 namespace orbelm {
@@ -46,6 +48,7 @@ bool prompt_for_input_name(std::string& name) {
 // which records to convert and where to write them.
 struct RunSetup {
   Selection selection;
+  std::optional<std::string> report_file;  // --report
   ElementFiles files;
   unsigned jobs = DEFAULT_JOBS;
   bool input_closed = false;      // standard input was closed at the start
@@ -61,6 +64,7 @@ struct RunState {
   Progress progress{};
   ConvertedLine converted{};  // the record in progress without the window
   NameOutput names{setup.console_block};
+  std::vector<ReportEntry> report{};  // with --report: each record selected
 };
 
 // The outcome of one record, or of one input, for the run: go on, or stop
@@ -154,6 +158,9 @@ Step process_piece(const LinePiece& piece, RunState& state) {
     case LineOutcome::Converted:
       break;
   }
+  if (state.setup.report_file)
+    state.report.push_back(report_entry(
+        converted.kind, piece.text, converted.designation, converted.sighting));
   if (ahead) {
     publish_record(window);
     return looking_ahead(window) ? Step::Continue : commit_window(state);
@@ -278,6 +285,24 @@ bool read_designation_list(const std::string& name, Selection& selection) {
   return true;
 }
 
+// The Julian Day of 0h UTC of the current date, by the system's clock.
+double today_utc() {
+  constexpr double UNIX_EPOCH_JD = 2440587.5;  // 1970-01-01 0h UTC
+  const auto days = std::chrono::floor<std::chrono::days>(
+      std::chrono::system_clock::now().time_since_epoch());
+  return UNIX_EPOCH_JD + static_cast<double>(days.count());
+}
+
+// The window of --max-apparent-magnitude (made once: the Earth's positions
+// over it), when it is given.
+void set_up_sky(const CommandLine& command, Selection& selection) {
+  if (!command.max_apparent_magnitude) return;
+  selection.sky = make_sky_window(
+      command.window_start ? *command.window_start : today_utc(),
+      command.window_days.value_or(1.0), *command.max_apparent_magnitude,
+      command.min_elongation.value_or(0.0));
+}
+
 // The selection and the output folder that `command` asks for; false,
 // after a message, when either cannot be had.
 bool set_up_run(const CommandLine& command, RunSetup& setup) {
@@ -289,6 +314,8 @@ bool set_up_run(const CommandLine& command, RunSetup& setup) {
     selection.comets = command.comets;
   }
   selection.all_comet_types = command.all_comet_types;
+  set_up_sky(command, selection);
+  setup.report_file = command.report_file;
   if (command.designations_file &&
       !read_designation_list(*command.designations_file, selection))
     return false;
@@ -334,6 +361,19 @@ int end_run(RunState& state, int status) {
   if (setup.selection.designations)
     report_not_found(*setup.selection.designations);
   return state.any_failure ? EXIT_FAILURE_STATUS : EXIT_OK;
+}
+
+// Writes the report of the records selected; false, after a message, when
+// it cannot be written.
+bool write_report(RunState& state) {
+  const std::string& name = *state.setup.report_file;
+  if (platform::write_whole_file(name.c_str(), report_text(state.report)))
+    return true;
+  const int error = errno;
+  clear_progress(state.progress);
+  std::fprintf(stderr, "orbelm: cannot write report %s: %s\n", name.c_str(),
+               std::strerror(error));
+  return false;
 }
 
 // Converts the inputs `names` in the order given, as one run, with the
@@ -392,6 +432,8 @@ int convert_inputs(std::span<const std::string> names,
     state.any_failure = true;
   if (const int interruption = platform::interruption(); interruption != 0)
     end_interrupted(interruption, state);
+  // Only a run that read every input to its end has the whole list.
+  if (setup.report_file && !write_report(state)) state.any_failure = true;
   return end_run(state, EXIT_OK);
 }
 

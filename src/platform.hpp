@@ -49,6 +49,13 @@ long read_input(InputFile file, char* buffer, std::size_t size);
 
 void close_input(InputFile file);
 
+// Makes the file `path` hold `text` and nothing else, as a text file (on
+// Windows each LF as CR LF): created, or truncated and written (a symbolic
+// link is followed, as a shell's redirection follows it). False, with
+// errno telling why, when it cannot be opened, written whole or closed;
+// what was written then stays.
+bool write_whole_file(const char* path, std::string_view text);
+
 // The folder that element files are written into, and what the writes
 // learn on the way.
 struct OutputFolder {

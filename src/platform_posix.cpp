@@ -44,6 +44,24 @@ OpenStatus open_input(const char* path, InputFile& file) {
   return OpenStatus::Opened;
 }
 
+bool write_whole_file(const char* path, std::string_view text) {
+  const int descriptor =
+      ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (descriptor < 0) return false;
+  while (!text.empty()) {
+    const ssize_t count = ::write(descriptor, text.data(), text.size());
+    if (count < 0 && errno == EINTR) continue;
+    if (count <= 0) {
+      const int error = count < 0 ? errno : EIO;
+      ::close(descriptor);
+      errno = error;
+      return false;
+    }
+    text.remove_prefix(static_cast<std::size_t>(count));
+  }
+  return ::close(descriptor) == 0;
+}
+
 // The handlers restart interrupted calls (see begin_interruptible_run), so
 // a read that waits on a slow pipe would go on waiting after an
 // interruption. poll is never restarted: the wait happens there and ends

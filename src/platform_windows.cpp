@@ -43,6 +43,32 @@ long read_input(InputFile file, char* buffer, std::size_t size) {
   return _read(file.descriptor, buffer, chunk);
 }
 
+bool write_whole_file(const char* path, std::string_view text) {
+  const int descriptor =
+      _open(path, _O_WRONLY | _O_BINARY | _O_NOINHERIT | _O_CREAT | _O_TRUNC,
+            _S_IREAD | _S_IWRITE);
+  if (descriptor < 0) return false;
+  // Written as text mode writes it, a block at a time: each LF as CR LF.
+  char block[8192];
+  std::size_t at = 0;
+  bool written = true;
+  while (written && at < text.size()) {
+    std::size_t length = 0;
+    for (; at < text.size() && length + 2 <= sizeof block; ++at) {
+      if (text[at] == '\n') block[length++] = '\r';
+      block[length++] = text[at];
+    }
+    written = _write(descriptor, block, static_cast<unsigned>(length)) ==
+              static_cast<int>(length);
+  }
+  const int error = errno;
+  if (_close(descriptor) != 0 || !written) {
+    if (!written) errno = error;
+    return false;
+  }
+  return true;
+}
+
 InputFile standard_input() {
   _setmode(_fileno(stdin), _O_BINARY);
   return {_fileno(stdin), false};

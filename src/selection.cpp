@@ -8,12 +8,6 @@
 namespace orbelm {
 namespace {
 
-std::string_view trimmed(std::string_view text) {
-  while (!text.empty() && is_white_space(text.front())) text.remove_prefix(1);
-  while (!text.empty() && is_white_space(text.back())) text.remove_suffix(1);
-  return text;
-}
-
 // The word and the bit of `hash_bits` that stand for `text`.
 struct HashBit {
   std::size_t word;
@@ -47,6 +41,12 @@ bool passes_magnitude(const Selection& selection, RecordKind kind,
   if (!selection.max_magnitude) return true;
   const std::optional<double> magnitude = record_magnitude(kind, line);
   return magnitude && *magnitude <= *selection.max_magnitude;
+}
+
+bool passes_sky(const Selection& selection, RecordKind kind,
+                std::string_view line, Sighting& sighting) {
+  return !selection.sky || brightest_sighting(*selection.sky, kind, line,
+                                              sighting) == Visibility::Visible;
 }
 
 bool passes_kind(const Selection& selection, RecordKind kind) {
@@ -128,11 +128,12 @@ std::vector<std::string_view> designations_not_found(
 
 // cppcheck-suppress constParameter ; find_designation marks the entry found
 bool is_selected(Selection& selection, RecordKind kind, std::string_view line,
-                 std::string_view designation) {
+                 std::string_view designation, Sighting& sighting) {
   const bool listed = !selection.designations ||
                       find_designation(*selection.designations, designation);
   return listed && passes_kind(selection, kind) &&
-         passes_magnitude(selection, kind, line);
+         passes_magnitude(selection, kind, line) &&
+         passes_sky(selection, kind, line, sighting);
 }
 
 }  // namespace orbelm

@@ -1,12 +1,15 @@
-// Which records a run converts: a brightness limit, the record kinds and a
-// list of designations, all optional; a record must pass every one given.
+// Which records a run converts: a brightness limit, the record kinds, a
+// list of designations and what can be seen in a window of dates, all
+// optional; a record must pass every one given.
 // Interstellar objects and asteroids on cometary orbits count as comet
 // records only on request.
 //
 // The run decides per record after it has classified the line and scanned
 // the designation, before it checks the designation and converts, so a
 // record left out costs no conversion and no word. Deciding does not
-// allocate.
+// allocate. The tests run cheapest first: the list (whose lookups also
+// mark what was found), the kind, the absolute magnitude, and last the
+// sky, which propagates an orbit.
 #ifndef ORBELM_SELECTION_HPP
 #define ORBELM_SELECTION_HPP
 
@@ -18,6 +21,7 @@
 #include <vector>
 
 #include "record.hpp"
+#include "visibility.hpp"
 
 namespace orbelm {
 
@@ -67,14 +71,17 @@ struct Selection {
   // records too (classify_line's all_comet_types); the others still pass
   // the tests above.
   bool all_comet_types = false;
+  // Only records that brightest_sighting finds Visible in this window.
+  std::optional<SkyWindow> sky;
 };
 
 // Whether the record of `kind` on `line`, with `designation`, passes every
 // test of `selection`. A listed designation is marked found whenever a
 // record has it, also when another test leaves that record out: it was in
-// the input.
+// the input. With `selection.sky`, a record selected gets its brightest
+// moment in `sighting` (left as it was otherwise).
 bool is_selected(Selection& selection, RecordKind kind, std::string_view line,
-                 std::string_view designation);
+                 std::string_view designation, Sighting& sighting);
 
 }  // namespace orbelm
 

@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <string>
+
 namespace orbelm {
 namespace {
 
@@ -86,7 +89,37 @@ TEST(TtMinusUtc, LeapSecondsOfBulletinC) {
   EXPECT_EQ(tt_minus_utc(julian_day(2016, 12, 31.5)), 68.184);
   EXPECT_EQ(tt_minus_utc(julian_day(2017, 1, 1.0)), 69.184);
   EXPECT_EQ(tt_minus_utc(julian_day(2026, 12, 11.0)), 69.184);
-  EXPECT_EQ(tt_minus_utc(julian_day(1960, 1, 1.0)), 42.184);  // before UTC's table
+  EXPECT_EQ(tt_minus_utc(julian_day(1960, 1, 1.0)),
+            42.184);  // before UTC's table
+}
+
+TEST(DaysInMonth, GregorianLeapYears) {
+  EXPECT_EQ(days_in_month(2024, 2), 29);
+  EXPECT_EQ(days_in_month(2000, 2), 29);  // divisible by 400
+  EXPECT_EQ(days_in_month(2100, 2), 28);  // a century
+  EXPECT_EQ(days_in_month(2026, 4), 30);
+  EXPECT_EQ(days_in_month(2026, 13), 0);
+}
+
+// The instant as "YYYY-MM-DD hh:mm:ss".
+std::string instant_text(double jd) {
+  const CalendarInstant t = calendar_instant(jd);
+  char text[40];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", t.year,
+                t.month, t.day, t.hour, t.minute, t.second);
+  return text;
+}
+
+// Expected values from ERFA's eraD2dtf (python3-erfa 2.0.0.1, UTC, whole
+// seconds).
+TEST(CalendarInstant, DatesAndTimesAsErfaGivesThem) {
+  EXPECT_EQ(instant_text(2451545.0), "2000-01-01 12:00:00");
+  EXPECT_EQ(instant_text(2460000.5), "2023-02-25 00:00:00");
+  EXPECT_EQ(instant_text(2460370.0242592595), "2024-02-29 12:34:56");
+  EXPECT_EQ(instant_text(2488069.25), "2099-12-31 18:00:00");
+  EXPECT_EQ(instant_text(2415078.5), "1900-02-28 00:00:00");  // before 1970
+  // 1999-12-31 23:59:59.991 rounds into the next year.
+  EXPECT_EQ(instant_text(2451544.4999999), "2000-01-01 00:00:00");
 }
 
 }  // namespace

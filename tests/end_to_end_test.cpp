@@ -11,12 +11,15 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <map>
 #include <string>
 #include <utility>
+#include <vector>
 
+#include "calendar.hpp"
 #include "gzip_data.hpp"
 #include "program_run.hpp"
 #include "sample_records.hpp"
@@ -658,6 +661,158 @@ TEST_F(EndToEnd, InterstellarAndAsteroidalOrbitObjectsOnlyOnRequest) {
   EXPECT_EQ(run("--all-comet-types --minor-planets in.txt").out, "");
 }
 
+// The fields of one CSV line (RFC 4180 quoting).
+std::vector<std::string> csv_fields(std::string_view line) {
+  std::vector<std::string> fields(1);
+  bool quoted = false;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    if (quoted && line[i] == '"' && i + 1 < line.size() && line[i + 1] == '"')
+      fields.back() += line[i++];
+    else if (line[i] == '"')
+      quoted = !quoted;
+    else if (line[i] == ',' && !quoted)
+      fields.emplace_back();
+    else
+      fields.back() += line[i];
+  }
+  return fields;
+}
+
+// "2026-12-11T05:37:30Z" as a Julian Day.
+double iso_instant(const std::string& text) {
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+  EXPECT_EQ(std::sscanf(text.c_str(), "%d-%d-%dT%d:%d:%dZ", &year, &month, &day,
+                        &hour, &minute, &second),
+            6)
+      << text;
+  return julian_day(year, month,
+                    day + (hour * 3600 + minute * 60 + second) / 86400.0);
+}
+
+// What an independent computation finds of a record over a window.
+struct Seen {
+  const char* designation;
+  double magnitude;
+  const char* instant;
+  double elongation;  // degrees
+  double r;           // AU
+  double delta;       // AU
+};
+
+// The published records of tests/data and a copy of (4) Vesta's line under
+// the designation K26V04A with a name that CSV must quote, over the 30 days
+// from 2026-12-11 at V 14 or brighter, 40 degrees or more from the Sun.
+// Expected: `tests/model/sky_reference.py --list 2026-12-11 30 14 40
+// tests/data/*.txt` (ERFA's Earth, classical anomalies, the window sampled
+// every 0.02 day and refined): these ten, the next brightest at 14.89
+// (Eros). The copy ties with 00004 and follows it. Tolerances: 0.05 mag;
+// the instant within 0.25 day and the elongation within 0.5 degree, r and Δ
+// within 0.005 AU (the magnitude of a main-belt object changes by 0.01 mag
+// in hours, so the search's instant may lie that far from the reference's).
+TEST_F(EndToEnd, ApparentMagnitudeSelectsAndReportsWhatTheReferenceSees) {
+  const fs::path data = fs::path(ORBELM_EXAMPLES) / ".." / "tests" / "data";
+  const std::string minor_planets =
+      read_file(data / "minor-planets-sample.txt");
+  const std::size_t vesta = minor_planets.find("\n00004 ") + 1;
+  std::string copy = minor_planets.substr(vesta, 202);
+  testing::put(copy, 1, "K26V04A");
+  testing::put(copy, 167, "    Vesta, \"copy\"           ");
+  write_file(work_ / "in.txt", minor_planets + copy + "\n" +
+                                   read_file(data / "comets-sample.txt"));
+  const Result r =
+      run("--max-apparent-magnitude 14 --date 2026-12-11 --days 30 "
+          "--min-elongation 40 --report seen.csv -o out in.txt");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out,
+            "00001.elm\n00002.elm\n00003.elm\n00004.elm\n00005.elm\n"
+            "00006.elm\n00007.elm\n00008.elm\n00009.elm\n00010.elm\n"
+            "K26V04A.elm\n");
+  EXPECT_EQ(entries(work_ / "out").size(), 11u);
+
+  const Seen expected[] = {
+      {"00001", 6.7763, "2027-01-07T15:10:48Z", 172.34, 2.605830, 1.627924},
+      {"00004", 7.7246, "2026-12-11T00:00:00Z", 114.02, 2.511843, 1.944367},
+      {"K26V04A", 7.7246, "2026-12-11T00:00:00Z", 114.02, 2.511843, 1.944367},
+      {"00002", 9.0176, "2026-12-11T00:00:00Z", 103.34, 2.649643, 2.243033},
+      {"00006", 9.8827, "2027-01-10T00:00:00Z", 132.72, 2.606704, 1.837435},
+      {"00003", 10.2922, "2027-01-06T22:56:56Z", 40.00, 2.353326, 3.020148},
+      {"00010", 10.9090, "2027-01-10T00:00:00Z", 119.25, 3.060651, 2.457393},
+      {"00009", 10.9969, "2026-12-11T00:00:00Z", 80.11, 2.258716, 2.208955},
+      {"00008", 11.0888, "2027-01-09T22:59:31Z", 40.00, 1.944387, 2.592112},
+      {"00007", 11.5257, "2027-01-10T00:00:00Z", 53.16, 2.932153, 3.414269},
+      {"00005", 12.7156, "2026-12-11T00:00:00Z", 75.79, 2.952651, 3.035849},
+  };
+  const std::string report = with_lf_line_ends(read_file(work_ / "seen.csv"));
+  std::vector<std::string> lines;
+  for (std::size_t at = 0; at < report.size();) {
+    const std::size_t end = report.find('\n', at);
+    lines.push_back(report.substr(at, end - at));
+    at = end == std::string::npos ? report.size() : end + 1;
+  }
+  ASSERT_EQ(lines.size(), std::size(expected) + 1) << report;
+  EXPECT_EQ(lines[0],
+            "designation,name,kind,magnitude,time_utc,elongation_deg,r_au,"
+            "delta_au");
+  EXPECT_TRUE(lines[3].starts_with("K26V04A,\"Vesta, \"\"copy\"\"\",minor"))
+      << lines[3];
+  for (std::size_t i = 0; i < std::size(expected); ++i) {
+    const Seen& e = expected[i];
+    const std::vector<std::string> f = csv_fields(lines[i + 1]);
+    ASSERT_EQ(f.size(), 8u) << lines[i + 1];
+    EXPECT_EQ(f[0], e.designation);
+    EXPECT_EQ(f[2], "minor planet") << e.designation;
+    EXPECT_NEAR(std::stod(f[3]), e.magnitude, 0.05) << e.designation;
+    EXPECT_NEAR(iso_instant(f[4]), iso_instant(e.instant), 0.25)
+        << e.designation;
+    EXPECT_NEAR(std::stod(f[5]), e.elongation, 0.5) << e.designation;
+    EXPECT_NEAR(std::stod(f[6]), e.r, 0.005) << e.designation;
+    EXPECT_NEAR(std::stod(f[7]), e.delta, 0.005) << e.designation;
+  }
+  EXPECT_EQ(csv_fields(lines[3])[1], "Vesta, \"copy\"");
+  EXPECT_EQ(csv_fields(lines[1])[1], "(1) Ceres");
+}
+
+// (1) Ceres is never fainter than V 9.3, (7066) Nessus, a centaur of H 9.6
+// some 20 AU away, never brighter than about V 22: with V 12 or brighter
+// Nessus's file is stale. A dry run names it and writes the report
+// (it is not the element folder); the run removes it.
+TEST_F(EndToEnd, RecordsNotSeenAreStaleForPrune) {
+  write_file(work_ / "in.txt", sample_line("00001 ") + sample_line("07066 "));
+  ASSERT_EQ(run("in.txt").status, 0);
+  const std::string seen =
+      "--max-apparent-magnitude 12 --date 2026-12-11 --prune --report r.csv "
+      "in.txt";
+  const Result dry = run("--dry-run " + seen);
+  EXPECT_EQ(dry.status, 0);
+  EXPECT_EQ(dry.out, "00001.elm\n");
+  EXPECT_EQ(dry.err,
+            "orbelm: would remove 07066.elm\n"
+            "orbelm: dry run, nothing written: 0 element files would be "
+            "created, 0 changed, 1 left unchanged, 1 removed\n");
+  EXPECT_EQ(files(), (Names{"00001.elm", "07066.elm", "in.txt", "r.csv"}));
+  const std::string report = with_lf_line_ends(read_file(work_ / "r.csv"));
+  EXPECT_TRUE(report.starts_with(
+      "designation,name,kind,magnitude,time_utc,elongation_deg,r_au,"
+      "delta_au\n00001,(1) Ceres,minor planet,"))
+      << report;
+
+  const Result pruned = run(seen);
+  EXPECT_EQ(pruned.status, 0);
+  EXPECT_EQ(pruned.out, "00001.elm\n");
+  EXPECT_EQ(pruned.err,
+            "orbelm: removed 1 element file that this run did not write\n");
+  EXPECT_EQ(files(), (Names{"00001.elm", "in.txt", "r.csv"}));
+
+  fs::create_directory(work_ / "folder");
+  const Result unwritable = run(
+      "--max-apparent-magnitude 12 --date 2026-12-11 --report folder in.txt");
+  EXPECT_EQ(unwritable.status, 1);
+  EXPECT_EQ(unwritable.out, "00001.elm\n");
+  EXPECT_EQ(unwritable.err.rfind("orbelm: cannot write report folder: ", 0), 0u)
+      << unwritable.err;
+}
+
 // Messages as GNU tools give them, then the usage line and the pointer to
 // the help.
 TEST_F(EndToEnd, WrongCommandLinesConvertNothing) {
@@ -689,6 +844,30 @@ TEST_F(EndToEnd, WrongCommandLinesConvertNothing) {
       {"--max-delete 3 in.txt", "option '--max-delete' requires '--prune'"},
       {"---x in.txt", "unrecognized option '---x'"},
       {"-jx in.txt", "invalid argument 'x' for '--jobs'"},
+      {"--max-apparent-magnitude bright in.txt",
+       "invalid argument 'bright' for '--max-apparent-magnitude'"},
+      {"--max-apparent-magnitude 12 --date 2026-02-30 in.txt",
+       "invalid argument '2026-02-30' for '--date'"},
+      {"--max-apparent-magnitude 12 --date tomorrow in.txt",
+       "invalid argument 'tomorrow' for '--date'"},
+      {"--max-apparent-magnitude 12 --date 1899-12-31 in.txt",
+       "invalid argument '1899-12-31' for '--date'"},
+      {"--max-apparent-magnitude 12 --days 0 in.txt",
+       "invalid argument '0' for '--days'"},
+      {"--max-apparent-magnitude 12 --days -1 in.txt",
+       "invalid argument '-1' for '--days'"},
+      {"--max-apparent-magnitude 12 --min-elongation 180.5 in.txt",
+       "invalid argument '180.5' for '--min-elongation'"},
+      {"--max-apparent-magnitude 12 --report - in.txt",
+       "invalid argument '-' for '--report'"},
+      {"--date 2026-12-11 in.txt",
+       "option '--date' requires '--max-apparent-magnitude'"},
+      {"--days 2 in.txt",
+       "option '--days' requires '--max-apparent-magnitude'"},
+      {"--min-elongation 40 in.txt",
+       "option '--min-elongation' requires '--max-apparent-magnitude'"},
+      {"--report r.csv in.txt",
+       "option '--report' requires '--max-apparent-magnitude'"},
       // The arguments are read in order: an error before --help wins.
       {"--bogus --help", "unrecognized option '--bogus'"},
   };

@@ -19,6 +19,14 @@ magnitude beats the limit (records within 0.05 mag of it may go either way).
 
 Needs numpy and python3-erfa (Debian: python3-numpy python3-erfa); exits 77
 (skipped) without them. Prints one line per failure and "N passed, N failed".
+
+    sky_reference.py --list YYYY-MM-DD DAYS LIMIT ELONGATION RECORDS...
+
+lists instead, without orbelm, the records of RECORDS that the reference
+finds at LIMIT or brighter in that window (0h UTC of the date, DAYS long),
+brightest first: designation, least magnitude, its instant (UTC), the
+elongation, r and Δ then. The expected values of orbelm's end-to-end test of
+--max-apparent-magnitude and --report come from it.
 """
 
 import math
@@ -163,9 +171,15 @@ def coarse_times(start, end):
 
 def reference(record, start, end, min_elongation, coarse_earth):
     """(least magnitude, Δ then) over [start, end] TT."""
+    best, best_delta, _ = brightest(record, start, end, min_elongation, coarse_earth)
+    return best, best_delta
+
+
+def brightest(record, start, end, min_elongation, coarse_earth):
+    """(least magnitude, Δ then, TT then) over [start, end] TT."""
     tt = coarse_times(start, end)
     mag, _ = magnitudes(record, tt, min_elongation, coarse_earth)
-    best, best_delta = math.inf, math.inf
+    best, best_delta, best_tt = math.inf, math.inf, math.nan
     # Local minima among the finite samples; an infeasible neighbour (inf)
     # makes the edges of the elongation's limit candidates too.
     before = np.concatenate(([np.inf], mag[:-1]))
@@ -180,8 +194,8 @@ def reference(record, start, end, min_elongation, coarse_earth):
         m, d = magnitudes(record, fine, min_elongation)
         j = int(np.argmin(m))
         if m[j] < best:
-            best, best_delta = float(m[j]), float(d[j])
-    return best, best_delta
+            best, best_delta, best_tt = float(m[j]), float(d[j]), float(fine[j])
+    return best, best_delta, best_tt
 
 
 def state_to_record(kind, t, pos, vel, h, slope, rng):
@@ -256,8 +270,41 @@ def tt_of(utc_jd):
     return utc_jd + (32.184 + erfa.dat(year, month, day, fraction)) / 86400.0
 
 
+def listing(arguments):
+    """The --list mode (see the module's comment)."""
+    date, days, limit, elongation = arguments[:4]
+    days, limit, elongation = float(days), float(limit), float(elongation)
+    start_utc = jd(*(int(x) for x in date.split("-")))
+    start, end = tt_of(start_utc), tt_of(start_utc + days)
+    coarse_earth = earth(coarse_times(start, end))
+    rows = []
+    for name in arguments[4:]:
+        with open(name, encoding="latin-1") as f:
+            for line in f.read().splitlines():
+                record = read_record(line)
+                if record is None:
+                    continue
+                least, delta, tt = brightest(record, start, end, elongation, coarse_earth)
+                if least > limit:
+                    continue
+                sun_earth = earth(np.array([tt]))
+                obj = positions(record, np.array([tt]))
+                elong = math.degrees(angle(-sun_earth, obj - sun_earth)[0])
+                utc = tt - (tt_of(tt) - tt)  # TT − UTC is the same a moment later
+                y, mo, d, f = erfa.jd2cal(utc, 0.0)
+                seconds = round(f * 86400)
+                rows.append((least, line.split()[0], f"{y}-{mo:02}-{d:02}T{seconds // 3600:02}:"
+                             f"{seconds // 60 % 60:02}:{seconds % 60:02}Z", elong,
+                             float(np.linalg.norm(obj)), delta))
+    for least, designation, when, elong, r, delta in sorted(rows):
+        print(f"{designation} {least:.4f} {when} {elong:.2f} {r:.6f} {delta:.6f}")
+    return 0
+
+
 def main():
     arguments = sys.argv[1:]
+    if arguments and arguments[0] == "--list":
+        return listing(arguments[1:])
     probe, files = arguments[:arguments.index("--")], arguments[arguments.index("--") + 1:]
     lines = []
     for name in files:
