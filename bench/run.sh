@@ -31,6 +31,11 @@
 #            (bench/selection_run.py): orbelm against the floor reading the
 #            whole input once and writing the selected files, into a fresh
 #            folder and over existing files.
+#   quick    COLD_N records (bench/quick_check.py), needs
+#            ORBELM_BENCH_BASELINE: the refresh with the record of file
+#            states against that earlier build, cold (as root) and warm,
+#            with --jobs 1, beside busy loops at nice 0 and 19, without a
+#            record (--read-all) and with every line changed.
 #   sky      SKY_N records of make_records.py --sky (bench/selection_run.py
 #            --sky): dry runs with --max-apparent-magnitude 18 over windows
 #            of 1, 30 and 365 days against the same dry run without it,
@@ -149,6 +154,21 @@ if wants cold; then
     "$build/bench/orbelm_floor" "$work/cold.txt" "$work" "$repeats" \
     ${ORBELM_BENCH_COLD_JOBS:-}
   rm -f "$work/cold.txt"
+fi
+
+if wants quick; then
+  echo
+  echo "== the quick check: $cold_records synthetic records," \
+    "$repeats rotating repetitions (machine: $machine)"
+  if [ -z "${ORBELM_BENCH_BASELINE:-}" ]; then
+    echo "  skipped: ORBELM_BENCH_BASELINE names no earlier build"
+  else
+    python3 "$root/bench/make_records.py" "$cold_records" 3 >"$work/quick.txt"
+    python3 "$root/bench/quick_check.py" "$build/bench/orbelm_measure" \
+      "$build/orbelm" "$ORBELM_BENCH_BASELINE" "$work/quick.txt" "$work" \
+      "$repeats"
+    rm -f "$work/quick.txt"
+  fi
 fi
 
 if wants select; then

@@ -30,8 +30,12 @@ constexpr const char* DESCRIPTION =
     "\n"
     "An existing element file that already holds its line is left\n"
     "untouched (its modification time too); otherwise it is overwritten\n"
-    "in place and cut to the new line's length. One run at a time writes\n"
-    "into a folder: another run into it waits until the first ends.\n"
+    "in place and cut to the new line's length. A run records the state\n"
+    "of the files it found holding their lines (.orbelm-states in the\n"
+    "folder, on Linux and macOS file systems that keep change times):\n"
+    "the next run takes such a file, unchanged since, as holding its\n"
+    "line without reading it. One run at a time writes into a folder:\n"
+    "another run into it waits until the first ends.\n"
     "An interruption (SIGINT or "
     "Ctrl-C, SIGTERM, SIGHUP;\n"
     "on Windows also Ctrl-Break and closing the console) ends the run\n"
@@ -211,6 +215,11 @@ constexpr std::array OPTIONS{
            "would be created, changed, left unchanged\n"
            "and (with --prune) removed, naming those",
            set_flag<&CommandLine::dry_run>},
+    Option{"read-all", '\0', "",
+           "read every element file to compare it, trusting\n"
+           "no record of an earlier run's file states (a\n"
+           "new record is made)",
+           set_flag<&CommandLine::read_all>},
     Option{"jobs", 'j', "N",
            "work on the element files with N threads: the\n"
            "run's own, which writes every file in input\n"

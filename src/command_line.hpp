@@ -57,6 +57,7 @@ struct CommandLine {
   bool all_comet_types = false;  // --all-comet-types
   bool prune = false;            // --prune
   bool dry_run = false;          // --dry-run
+  bool read_all = false;         // --read-all
   unsigned jobs = DEFAULT_JOBS;  // -j, --jobs: threads on element files
   // --max-delete N: the most files pruning removes; "all" gives the largest
   // value. None: the default limit.

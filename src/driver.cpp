@@ -75,6 +75,7 @@ enum class Step { Continue, Stop };
 // on standard error tells how far the run got (see report_interrupted),
 // and the process ends by the interruption.
 [[noreturn]] void end_interrupted(int interruption, RunState& state) {
+  close_element_states(state.setup.files, false);
   std::fflush(stdout);
   clear_progress(state.progress);
   report_interrupted(platform::interruption_name(interruption),
@@ -84,9 +85,11 @@ enum class Step { Continue, Stop };
 
 // Prints the name of the record's element file, then writes the file with
 // what `look` found of it, once confirmed for a record of the window
-// (`pending`); `status` tells how that went.
-Step finish_record(const ConvertedLine& converted, platform::FileLook& look,
-                   RunState& state, platform::WriteStatus& status,
+// (`pending`), and what the last run's record of file states knows of it
+// (`known`); `status` tells how that went.
+Step finish_record(const ConvertedLine& converted, const KnownState& known,
+                   platform::FileLook& look, RunState& state,
+                   platform::WriteStatus& status,
                    PendingRecord* pending = nullptr) {
   // The name and its newline in one write: the C library's stream locks
   // and checks on every call.
@@ -98,7 +101,7 @@ Step finish_record(const ConvertedLine& converted, platform::FileLook& look,
     return Step::Stop;  // finish() reports it
   if (pending != nullptr)
     confirm_look(state.window, *pending, state.names.written);
-  status = put_element_file(state.setup.files, converted, look,
+  status = put_element_file(state.setup.files, converted, known, look,
                             state.progress.facts.files);
   switch (status) {
     case platform::WriteStatus::Created:
@@ -119,8 +122,8 @@ Step finish_record(const ConvertedLine& converted, platform::FileLook& look,
 Step commit_oldest(RunState& state) {
   PendingRecord& record = oldest_record(state.window);
   platform::WriteStatus status{};
-  const Step step =
-      finish_record(record.converted, record.look, state, status, &record);
+  const Step step = finish_record(record.converted, record.known,
+                                  look_of(record), state, status, &record);
   retire_oldest(state.window, status);
   return step;
 }
@@ -161,14 +164,15 @@ Step process_piece(const LinePiece& piece, RunState& state) {
   if (state.setup.report_file)
     state.report.push_back(report_entry(
         converted.kind, piece.text, converted.designation, converted.sighting));
+  const KnownState known = know_element_file(state.setup.files, converted);
   if (ahead) {
-    publish_record(window);
+    publish_record(window, known);
     return looking_ahead(window) ? Step::Continue : commit_window(state);
   }
   platform::FileLook look;
-  look_now(window, converted, look);
+  look_now(window, converted, known, look);
   platform::WriteStatus status{};
-  const Step step = finish_record(converted, look, state, status);
+  const Step step = finish_record(converted, known, look, state, status);
   platform::forget_look(look);
   note_finished(window, status);
   return step;
@@ -323,6 +327,7 @@ bool set_up_run(const CommandLine& command, RunSetup& setup) {
   setup.files.dry_run = command.dry_run;
   setup.files.prune = command.prune;
   setup.files.max_delete = command.max_delete;
+  setup.files.read_all = command.read_all;
   return open_element_folder(command.output_dir, setup.files);
 }
 
@@ -356,6 +361,8 @@ int end_run(RunState& state, int status) {
     report_dry_run(setup.files, state.progress.facts.files);
   }
   end_progress(state.progress);
+  // Only a run that went through every input knows every file it recorded.
+  close_element_states(setup.files, status == EXIT_OK);
   platform::close_output_folder(setup.files.folder);
   if (status != EXIT_OK) return status;
   if (setup.selection.designations)

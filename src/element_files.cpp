@@ -100,6 +100,38 @@ bool open_element_folder(const std::optional<std::string>& output_dir,
   return false;
 }
 
+namespace {
+
+long read_states(void* file, char* buffer, std::size_t size) {
+  return platform::read_input(*static_cast<platform::InputFile*>(file),
+                              buffer, size);
+}
+
+bool write_states(void* descriptor, const char* data, std::size_t size) {
+  return platform::write_folder_file(*static_cast<int*>(descriptor), data,
+                                     size);
+}
+
+// Opens the last run's record and starts this run's, where the folder's
+// file system allows quick checks.
+void open_element_states(ElementFiles& files) {
+  platform::FileState folder;
+  if (!platform::quick_checks_hold(files.folder, folder)) return;
+  StateSource source;
+  if (!files.read_all &&
+      platform::open_folder_file(files.folder, STATES_NAME,
+                                 files.last_states))
+    source = {read_states, &files.last_states};
+  StateSink sink;
+  if (!files.dry_run) {
+    files.new_states = platform::create_folder_file(files.folder, TEMPORARY_NAME);
+    if (files.new_states >= 0) sink = {write_states, &files.new_states};
+  }
+  start_file_states(files.states, folder, source, sink);
+}
+
+}  // namespace
+
 bool claim_element_folder(ElementFiles& files) {
   if (platform::lock_output_folder(files.folder, false) ==
       platform::LockStatus::Busy) {
@@ -111,6 +143,7 @@ bool claim_element_folder(ElementFiles& files) {
     platform::lock_output_folder(files.folder, true);
   }
   if (!files.dry_run) platform::remove_replacement(files.folder);
+  open_element_states(files);
   if (!files.prune) return true;
   // Pruning compares the folder's names with the run's: where the folder
   // takes "K14UA5S.elm" for "K14Ua5S.elm", the record K14UA5S keeps it.
@@ -125,13 +158,62 @@ bool claim_element_folder(ElementFiles& files) {
   return true;
 }
 
+KnownState know_element_file(ElementFiles& files,
+                             const ConvertedLine& converted) {
+  return known_state(files.states,
+                     {converted.file_name, converted.file_name_size},
+                     converted.element_line, converted.element_line_size);
+}
+
+namespace {
+
+// Whether the file of `converted` is in the state in which it was last
+// found holding its line: then it holds it still.
+bool holds_known_line(const ElementFiles& files, const ConvertedLine& converted,
+                      const KnownState& known) {
+  platform::FileState now;
+  return known.held &&
+         platform::file_state(files.folder, converted.file_name, now) &&
+         now.regular && now.device == files.states.folder.device &&
+         platform::same_file_state(now, known.entry.state);
+}
+
+}  // namespace
+
 platform::WriteStatus put_element_file(ElementFiles& files,
                                        const ConvertedLine& converted,
+                                       const KnownState& known,
                                        platform::FileLook& look,
                                        ElementFileCounts& counts) {
-  const platform::WriteStatus status = platform::write_looked_at_file(
-      files.folder, converted.file_name, converted.element_line,
-      converted.element_line_size, files.dry_run, look);
+  // The file found holding its line by its state alone, or by a read that
+  // gives its state then (left not regular otherwise).
+  StateEntry seen = known.entry;
+  bool by_state = false;
+  platform::WriteStatus status = platform::WriteStatus::Unchanged;
+  // A file looked at ahead and found with other names (or not a regular
+  // file) is judged now, as in a run with one thread: first by its state.
+  if ((look.found == platform::FileLook::Found::None ||
+       look.found == platform::FileLook::Found::Other) &&
+      holds_known_line(files, converted, known)) {
+    platform::forget_look(look);
+    by_state = true;
+    files.folder.expect_new = false;
+  } else {
+    if (look.found == platform::FileLook::Found::Same) {
+      by_state = look.quick;
+      if (!look.quick) seen.state = look.state;
+    } else {
+      seen.state = platform::FileState{};
+    }
+    status = platform::write_looked_at_file(
+        files.folder, converted.file_name, converted.element_line,
+        converted.element_line_size, files.dry_run, look,
+        files.states.recording ? &seen.state : nullptr);
+  }
+  if (status == platform::WriteStatus::Unchanged &&
+      (by_state ||
+       settled(seen.state, files.states.folder, converted.element_line_size)))
+    record_file_state(files.states, seen);
   switch (status) {
     case platform::WriteStatus::Created:
       ++counts.created;
@@ -148,6 +230,26 @@ platform::WriteStatus put_element_file(ElementFiles& files,
   }
   if (files.prune) keep_folder_file(files.listed, converted.designation);
   return status;
+}
+
+void close_element_states(ElementFiles& files, bool complete) {
+  const bool whole = end_file_states(files.states, complete);
+  if (files.new_states >= 0) {
+    const bool closed = platform::close_folder_file(files.new_states);
+    files.new_states = -1;
+    // A run that recorded nothing (all its files new, say) leaves no record,
+    // and none of the last run's: every entry of that was used or dropped.
+    const bool kept = whole && closed && files.states.recorded > 0 &&
+                      platform::rename_folder_file(files.folder, TEMPORARY_NAME,
+                                                   STATES_NAME);
+    if (!kept) platform::remove_file(files.folder, TEMPORARY_NAME);
+    if (whole && closed && files.states.recorded == 0)
+      platform::remove_file(files.folder, STATES_NAME);
+  }
+  if (files.last_states.descriptor >= 0) {
+    platform::close_input(files.last_states);
+    files.last_states.descriptor = -1;
+  }
 }
 
 bool remove_stale_files(ElementFiles& files, ElementFileCounts& counts,

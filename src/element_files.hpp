@@ -12,6 +12,7 @@
 
 #include "console.hpp"
 #include "convert_line.hpp"
+#include "file_states.hpp"
 #include "folder_files.hpp"
 #include "platform.hpp"
 #include "progress.hpp"
@@ -27,6 +28,10 @@ struct ElementFiles {
   // The most files that pruning may remove (--max-delete); none: the
   // default of prune_limit.
   std::optional<std::uint64_t> max_delete;
+  bool read_all = false;  // read every file, not trusting the last record
+  FileStates states;      // the record of file states (see file_states.hpp)
+  platform::InputFile last_states;  // the last run's record, when read
+  int new_states = -1;              // this run's, being written
 };
 
 // The most stale files that pruning removes: `files.max_delete` when set,
@@ -46,19 +51,34 @@ bool open_element_folder(const std::optional<std::string>& output_dir,
 // Takes the folder's lock, waiting for another run that holds it after
 // saying so once ("orbelm: waiting for another run of orbelm in DIR"),
 // removes what a killed run left of a file's replacement (unless a dry
-// run), and with prune lists the folder's element files. False, after a
-// message, when the folder cannot be listed. A folder that cannot be
-// locked is used without the lock.
+// run), with prune lists the folder's element files, and where the
+// folder's file system allows quick checks opens the last run's record of
+// file states (unless `files.read_all`) and starts this run's (unless a
+// dry run). False, after a message, when the folder cannot be listed. A
+// folder that cannot be locked is used without the lock.
 bool claim_element_folder(ElementFiles& files);
+
+// What the last run's record knows of the file of `converted`, taken out
+// of it; called once per record, in input order.
+KnownState know_element_file(ElementFiles& files,
+                             const ConvertedLine& converted);
 
 // Writes the element file of `converted` (a dry run only compares it),
 // using what `look` found of it ahead (see platform::write_looked_at_file;
-// a look that found None: the file as it is now), counts how it came
-// about in `counts` and, with prune, notes it kept.
+// a look that found None: the file as it is now, first by its state when
+// `known` holds one), counts how it came about in `counts`, with prune notes
+// it kept, and records the file's state when it was found holding its
+// line.
 platform::WriteStatus put_element_file(ElementFiles& files,
                                        const ConvertedLine& converted,
+                                       const KnownState& known,
                                        platform::FileLook& look,
                                        ElementFileCounts& counts);
+
+// Ends the record of file states: with `complete` (the run read every
+// input to its end) this run's record replaces the last one; otherwise the
+// last one stays as it was.
+void close_element_states(ElementFiles& files, bool complete);
 
 // Removes the stale files (a dry run names them instead: "orbelm: would
 // remove NAME.elm"), counting them in `counts.removed`, and says how many

@@ -135,6 +135,29 @@ bool list_element_files(const OutputFolder& folder, bool fold_case,
 // before; false, with errno, otherwise.
 bool remove_file(const OutputFolder& folder, const char* name);
 
+// What the inode of an element file says (POSIX lstat, never following a
+// symbolic link), for the quick check: a file whose state equals the one
+// recorded when it was found holding a line holds that line still, since
+// whatever writes a file, or sets its times back, moves its change time,
+// which no program can set.
+struct FileState {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  std::int64_t change_time = 0;  // nanoseconds since 1970 (st_ctim)
+  std::int64_t modify_time = 0;  // nanoseconds since 1970 (st_mtim)
+  std::uint64_t size = 0;
+  std::int64_t seen_at = 0;  // the system clock just before it was asked
+  std::uint32_t links = 0;   // names of the file (hard links)
+  bool regular = false;      // a regular file (not a link, folder, FIFO)
+};
+
+// Whether two states of a file's inode are alike in everything a write
+// changes: inode, size, change and modification time.
+inline bool same_file_state(const FileState& a, const FileState& b) {
+  return a.inode == b.inode && a.size == b.size &&
+         a.change_time == b.change_time && a.modify_time == b.modify_time;
+}
+
 // How an element file came to hold its line, or why it does not.
 enum class WriteStatus {
   Created,    // it did not exist
@@ -174,8 +197,12 @@ enum class WriteStatus {
 // the new line, except when the old line was longer and the cut had not
 // happened yet (the new line followed by the old one's tail); one killed
 // mid-replacement leaves the old file and, beside it, the replacement.
+// `seen`, when given, gets the state of a file found Unchanged by its read,
+// asked after the file was opened and before it was read (so that a later
+// change moves its change time past it); otherwise it is left alone.
 WriteStatus write_text_file(OutputFolder& folder, const char* name,
-                            const char* data, std::size_t size);
+                            const char* data, std::size_t size,
+                            FileState* seen = nullptr);
 
 // What write_text_file would do, without writing: Created when the file
 // (or the folder) does not exist, Unchanged when it holds exactly the
@@ -194,6 +221,35 @@ inline constexpr const char* REPLACEMENT_NAME = ".orbelm-replacement.tmp";
 // between files).
 void remove_replacement(const OutputFolder& folder);
 
+// The state of the file `name` in `folder` into `state`; false when it
+// cannot be had (no such file, no access; errno tells). Windows: false.
+bool file_state(const OutputFolder& folder, const char* name,
+                FileState& state);
+
+// Whether the files of `folder` keep what the quick check relies on: a
+// change time that every write moves, inode numbers that stay with a file
+// from one run to the next, and fresh attributes on every lstat. Linux:
+// ext2/3/4, XFS, Btrfs, F2FS, bcachefs, ZFS and tmpfs; macOS: APFS and
+// HFS+. Not NFS (attributes cached for seconds), FAT and exFAT (inode
+// numbers made up per mount, no change time), FUSE or overlays (whatever
+// lies beneath), nor Windows. Sets `state` to the folder's own state
+// (device and inode tell one folder from another, or from a copy).
+bool quick_checks_hold(const OutputFolder& folder, FileState& state);
+
+// A file of the run's own beside the element files (the record of their
+// states): opened for reading as an input (read with read_input; false when
+// missing or not a regular file), or made anew for writing (-1 when it
+// cannot be; a name that exists is replaced, a symbolic link is never
+// followed), written, closed (false when a write or the close failed), and
+// renamed over another name of the folder. Windows: none of them works.
+bool open_folder_file(const OutputFolder& folder, const char* name,
+                      InputFile& file);
+int create_folder_file(const OutputFolder& folder, const char* name);
+bool write_folder_file(int descriptor, const char* data, std::size_t size);
+bool close_folder_file(int descriptor);
+bool rename_folder_file(const OutputFolder& folder, const char* from,
+                        const char* to);
+
 // What a look at an element file ahead of its record's turn found. A
 // look only opens and reads: it never creates, writes or removes.
 struct FileLook {
@@ -207,8 +263,10 @@ struct FileLook {
   };
   Found found = Found::None;
   bool longer = true;   // Different: the file holds more than the line
+  bool quick = false;   // Same: told by the file's state alone, unread
   int descriptor = -1;  // Different, unless `for_writing` was false: the
                         // file, open for reading and writing
+  FileState state;      // Same: the file's state when it was read
 };
 
 // Whether looks ahead find anything: POSIX yes; Windows no (a look there
@@ -224,7 +282,8 @@ extern const bool LOOKS_AHEAD;
 // Notes: it sees what reaches the files through the folder's own names
 // (also through symbolic links elsewhere, and any mount of the folder); a
 // write through another name of a file with several names (a hard link in
-// another folder) made after its look goes unseen.
+// another folder) made after its look goes unseen, so such files are never
+// judged by a look (see look_at_text_file).
 struct FolderWatch {
   int descriptor = -1;
 };
@@ -259,9 +318,10 @@ WatchNews read_watch(FolderWatch& watch,
 void hold_interruptions(bool hold);
 
 // Lowers the calling thread's scheduling priority as far as it goes
-// (Linux: nice 19 for this thread alone), so that threads which only
-// prepare work never take a core from the thread whose work is in order.
-// Does nothing where threads have no priority of their own.
+// (Linux: nice 19 for this thread alone), so that a thread which only
+// prepares work takes no core from the thread whose work is in order; it
+// cannot be raised again. Does nothing where threads have no priority of
+// their own.
 void yield_priority();
 
 // Looks at the element file `name` in `folder` against the line `data`
@@ -270,22 +330,30 @@ void yield_priority();
 // Given: `for_writing`, whether a Different file is kept open for the
 // write (a dry run asks not); `no_access_time`, the caller's own copy of
 // OutputFolder::no_access_time, cleared when the process may not ask.
-// Returned: `look`.
-// Notes: a symbolic link is not followed and a file with several names is
-// Other, so that a file found Different can be changed by no other name
-// than its own.
+// `held`, when given, is the state in which the file was last found
+// holding this very line: a file in that state is Same without a read
+// (`look.quick`).
+// Returned: `look`; for Same read, the file's state (see write_text_file's
+// `seen`).
+// Notes: a symbolic link is not followed, and a file with several names is
+// Other: a write through another name (a snapshot's hard link, in another
+// folder) would escape the folder's watch, so such a file is judged at its
+// turn, as a run with one thread judges it.
 void look_at_text_file(const OutputFolder& folder, const char* name,
                        const char* data, std::size_t size, bool for_writing,
-                       bool& no_access_time, FileLook& look);
+                       bool& no_access_time, const FileState* held,
+                       FileLook& look);
 
 // write_text_file, or with `dry_run` check_text_file, using `look`: what
 // it gives is what those give, provided that nothing changed the file since
 // the look (the caller makes sure with a FolderWatch). Same gives Unchanged
 // without a system call, Different writes through the open file. `look` is
-// used up.
+// used up; `seen` as for write_text_file when the file is read now (a look
+// of None or Other).
 WriteStatus write_looked_at_file(OutputFolder& folder, const char* name,
                                  const char* data, std::size_t size,
-                                 bool dry_run, FileLook& look);
+                                 bool dry_run, FileLook& look,
+                                 FileState* seen);
 
 // Closes what `look` holds open, for a look that will not be used.
 void forget_look(FileLook& look);

@@ -10,6 +10,12 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <sys/vfs.h>
+#elif defined(__APPLE__)
+#include <sys/mount.h>
+#include <sys/param.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -290,6 +296,99 @@ bool folder_ignores_case(const OutputFolder& folder, bool may_write) {
 
 bool remove_file(const OutputFolder& folder, const char* name) {
   return ::unlinkat(folder_at(folder), name, 0) == 0 || errno == ENOENT;
+}
+
+namespace {
+
+// The file systems whose change times, inode numbers and attributes the
+// quick check may rely on (see quick_checks_hold), by statfs's f_type on
+// Linux (the kernel's magic numbers, include/uapi/linux/magic.h) and
+// f_fstypename on macOS.
+bool keeps_change_times(int folder) {
+#ifdef __linux__
+  struct statfs info {};
+  if (::fstatfs(folder, &info) != 0) return false;
+  switch (static_cast<std::uint64_t>(info.f_type) & 0xFFFFFFFFU) {
+    case 0xEF53:      // ext2, ext3, ext4
+    case 0x58465342:  // XFS
+    case 0x9123683E:  // Btrfs
+    case 0xF2F52010:  // F2FS
+    case 0xCA451A4E:  // bcachefs
+    case 0x2FC12FC1:  // ZFS
+    case 0x01021994:  // tmpfs
+      return true;
+    default:
+      return false;
+  }
+#elif defined(__APPLE__)
+  struct statfs info {};
+  if (::fstatfs(folder, &info) != 0) return false;
+  const std::string_view type = info.f_fstypename;
+  return type == "apfs" || type == "hfs";
+#else
+  (void)folder;
+  return false;
+#endif
+}
+
+}  // namespace
+
+bool quick_checks_hold(const OutputFolder& folder, FileState& state) {
+  if (folder.missing) return false;
+  const int descriptor =
+      folder.descriptor >= 0 ? folder.descriptor
+                             : ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (descriptor < 0) return false;
+  struct stat info {};
+  const bool holds =
+      ::fstat(descriptor, &info) == 0 && keeps_change_times(descriptor);
+  if (descriptor != folder.descriptor) ::close(descriptor);
+  state.device = static_cast<std::uint64_t>(info.st_dev);
+  state.inode = static_cast<std::uint64_t>(info.st_ino);
+  return holds;
+}
+
+bool open_folder_file(const OutputFolder& folder, const char* name,
+                      InputFile& file) {
+  file.descriptor = ::openat(folder_at(folder), name,
+                             O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
+  if (file.descriptor < 0) return false;
+  struct stat info {};
+  if (::fstat(file.descriptor, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(file.descriptor);
+    file.descriptor = -1;
+    return false;
+  }
+  file.regular = true;
+  return true;
+}
+
+int create_folder_file(const OutputFolder& folder, const char* name) {
+  const int at = folder_at(folder);
+  constexpr int NEW = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW;
+  int descriptor = ::openat(at, name, NEW, 0666);
+  if (descriptor < 0 && errno == EEXIST && ::unlinkat(at, name, 0) == 0)
+    descriptor = ::openat(at, name, NEW, 0666);
+  return descriptor;
+}
+
+bool write_folder_file(int descriptor, const char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t count = ::write(descriptor, data, size);
+    if (count < 0 && errno == EINTR) continue;
+    if (count <= 0) return false;
+    data += count;
+    size -= static_cast<std::size_t>(count);
+  }
+  return true;
+}
+
+bool close_folder_file(int descriptor) { return ::close(descriptor) == 0; }
+
+bool rename_folder_file(const OutputFolder& folder, const char* from,
+                        const char* to) {
+  const int at = folder_at(folder);
+  return ::renameat(at, from, at, to) == 0;
 }
 
 void hold_interruptions(bool hold) {

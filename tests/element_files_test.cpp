@@ -357,6 +357,131 @@ TEST_F(Refresh, HardLinksOfBothSpellingsDoNotMakeAFolderIgnoreCase) {
   EXPECT_EQ(entries(folder), (Names{"K14Ua5S.elm", "k14uA5s.ELM"}));
 }
 
+// Makes the file `path` hold `text` (as long as what it holds) while its
+// size and modification time stay as they were, as a quick check sees
+// them; only its change time moves, as no program can keep it.
+void edit_unseen(const fs::path& path, char with) {
+  struct stat before {};
+  ASSERT_EQ(::stat(path.c_str(), &before), 0);
+  write_file(path, std::string(read_file(path).size() - 1, with) + "\n");
+  const struct timespec times[2] = {before.st_atim, before.st_mtim};
+  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+
+// A run reads a file again, however it was made to hold something else of
+// the same size and modification time since the last run recorded it: in
+// place, or as a copy renamed over it; after the record was damaged or
+// removed; in a copy of the folder, whose record was made for the original.
+TEST_F(Refresh, NoWayOfKeepingAFilesLookFoolsTheQuickCheck) {
+  std::string input;
+  Names names;
+  for (const char* designation : {"K05A01A", "K05A02A", "K05A03A", "K05A04A"}) {
+    input += record_of(designation);
+    names.push_back(std::string(designation) + ".elm");
+  }
+  write_file(work_ / "in.txt", input);
+  const fs::path elements = work_ / "elements";
+  ASSERT_EQ(run("-o elements in.txt").status, 0);
+  // Files changed within two seconds before a run looks are not recorded.
+  std::this_thread::sleep_for(std::chrono::milliseconds(2100));
+  ASSERT_EQ(run("-o elements in.txt").status, 0);
+  const auto all_right = [&](const fs::path& folder) {
+    for (const std::string& name : names)
+      EXPECT_EQ(testing::with_lf_line_ends(read_file(folder / name)),
+                elements_of(name.substr(0, 7)))
+          << folder / name;
+  };
+  edit_unseen(elements / names[0], 'x');
+  write_file(dir_ / "copy", read_file(elements / names[1]));
+  edit_unseen(dir_ / "copy", 'y');
+  fs::rename(dir_ / "copy", elements / names[1]);
+  ASSERT_EQ(run("-o elements in.txt").status, 0);
+  all_right(elements);
+  std::string record = read_file(elements / ".orbelm-states");
+  if (!record.empty()) {
+    record[record.size() / 2] ^= 0x10;
+    write_file(elements / ".orbelm-states", record);
+  }
+  edit_unseen(elements / names[2], 'z');
+  ASSERT_EQ(run("-o elements in.txt").status, 0);
+  all_right(elements);
+  fs::remove(elements / ".orbelm-states");
+  edit_unseen(elements / names[3], 'w');
+  ASSERT_EQ(run("-o elements in.txt").status, 0);
+  all_right(elements);
+  fs::copy(elements, work_ / "copied",
+           fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+  edit_unseen(work_ / "copied" / names[0], 'v');
+  ASSERT_EQ(run("-o copied in.txt").status, 0);
+  all_right(work_ / "copied");
+}
+
+// An ext4 file system in an image file with whole-second times (128-byte
+// inodes), mounted at `point` while the object lives.
+class CoarseExt4Mount {
+ public:
+  static std::string missing() {
+    if (::geteuid() != 0) return "needs root to mount a file system";
+    if (std::system("command -v mkfs.ext4 >/dev/null") != 0)
+      return "needs mkfs.ext4";
+    return "";
+  }
+  CoarseExt4Mount(const fs::path& image, fs::path point)
+      : point_(std::move(point)) {
+    fs::create_directories(point_);
+    mounted_ =
+        std::system(("mkfs.ext4 -q -F -I 128 '" + image.string() +
+                     "' 8M >/dev/null 2>&1 && mount -o loop '" + image.string() +
+                     "' '" + point_.string() + "' 2>/dev/null")
+                        .c_str()) == 0;
+  }
+  CoarseExt4Mount(const CoarseExt4Mount&) = delete;
+  CoarseExt4Mount& operator=(const CoarseExt4Mount&) = delete;
+  ~CoarseExt4Mount() {
+    if (mounted_) std::system(("umount '" + point_.string() + "'").c_str());
+  }
+  bool mounted() const { return mounted_; }
+
+ private:
+  fs::path point_;
+  bool mounted_ = false;
+};
+
+// A file that a run found holding its line in the same second as it was
+// written, then edited in that second: its times and size are those the
+// run saw, on a file system that keeps whole seconds. The next run must
+// read it: a state that recent is never trusted.
+TEST_F(Refresh, AnEditInTheSecondOfTheLastLookIsCaught) {
+  if (testing::windows_program()) GTEST_SKIP() << "no quick check on Windows";
+  if (const std::string why = CoarseExt4Mount::missing(); !why.empty())
+    GTEST_SKIP() << why;
+  const CoarseExt4Mount mount(dir_ / "ext4.img", work_ / "coarse");
+  if (!mount.mounted()) GTEST_SKIP() << "the image cannot be mounted here";
+  write_file(work_ / "in.txt", record_of("K05A01A"));
+  const fs::path file = work_ / "coarse" / "K05A01A.elm";
+  const std::string line = elements_of("K05A01A");
+  bool same_second = false;
+  for (int attempt = 0; attempt < 10 && !same_second; ++attempt) {
+    // Just after a second begins, so that all happens within it.
+    const auto now = std::chrono::system_clock::now().time_since_epoch();
+    std::this_thread::sleep_for(std::chrono::seconds(1) -
+                                (now % std::chrono::seconds(1)) +
+                                std::chrono::milliseconds(20));
+    write_file(file, line);
+    ASSERT_EQ(run("-o coarse in.txt").status, 0);
+    struct stat looked {};
+    ASSERT_EQ(::stat(file.c_str(), &looked), 0);
+    edit_unseen(file, 'x');
+    struct stat edited {};
+    ASSERT_EQ(::stat(file.c_str(), &edited), 0);
+    same_second = edited.st_ctim.tv_sec == looked.st_ctim.tv_sec &&
+                  edited.st_ctim.tv_nsec == looked.st_ctim.tv_nsec;
+  }
+  if (!same_second) GTEST_SKIP() << "this machine is too slow for the second";
+  ASSERT_EQ(run("-o coarse in.txt").status, 0);
+  EXPECT_EQ(read_file(file), line);
+}
+
 // The test holds the folder's lock as a first run would.
 TEST_F(Refresh, SecondRunWaitsForTheFirst) {
   if (testing::windows_program())
