@@ -200,7 +200,8 @@ check_tarball() {
     "$top/share/man/man1/orbelm.1.gz" \
     "$top/share/doc/orbelm/README.md" \
     "$top/share/doc/orbelm/CHANGELOG.md" \
-    "$top/share/doc/orbelm/LICENSE"
+    "$top/share/doc/orbelm/LICENSE" \
+    "$top/share/doc/orbelm/doc/guide.md"
   mkdir "$scratch/tgz-$arch"
   tar -xzf "dist/$tgz" -C "$scratch/tgz-$arch"
   local program="$scratch/tgz-$arch/$top/bin/orbelm"
@@ -247,7 +248,7 @@ if [ "$windows" = 1 ]; then
   python3 -c 'import sys, zipfile; print("\n".join(zipfile.ZipFile(sys.argv[1]).namelist()))' \
     "dist/$zip" | expect_files "$zip" \
     "$top/orbelm.exe" "$top/README.md" "$top/CHANGELOG.md" "$top/LICENSE.txt" \
-    "$top/orbelm-manual.txt"
+    "$top/doc/guide.md" "$top/orbelm-manual.txt"
   python3 -m zipfile -e "dist/$zip" "$scratch/zip"
   exe="$scratch/zip/$top/orbelm.exe"
   dlls=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p')

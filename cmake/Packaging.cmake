@@ -7,9 +7,11 @@
 #
 # What is installed, by component:
 #   program    the program and, on Linux, the manual page gzipped
-#   documents  README.md, CHANGELOG.md and LICENSE in share/doc/orbelm; on
-#              Windows beside orbelm.exe, with CR LF line ends, LICENSE as
-#              LICENSE.txt and the manual as plain text (orbelm-manual.txt)
+#   documents  README.md, CHANGELOG.md and LICENSE in share/doc/orbelm, and
+#              the user's guide as doc/guide.md there, where the README's
+#              links find it; on Windows beside orbelm.exe, with CR LF line
+#              ends, LICENSE as LICENSE.txt and the manual as plain text
+#              (orbelm-manual.txt)
 #   debian     share/doc/orbelm/copyright and changelog.gz, what Debian's
 #              policy asks for in place of the documents; only in the .deb
 #
@@ -29,7 +31,7 @@ set(ORBELM_MAINTAINER "The orbelm authors <orbelm@example.org>"
 # change to them configures again.
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
              ${PROJECT_SOURCE_DIR}/CHANGELOG.md ${PROJECT_SOURCE_DIR}/LICENSE
-             ${PROJECT_SOURCE_DIR}/README.md)
+             ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/doc/guide.md)
 file(STRINGS ${PROJECT_SOURCE_DIR}/CHANGELOG.md orbelm_releases
      REGEX "^## \\[[0-9]")
 list(GET orbelm_releases 0 orbelm_release)
@@ -114,9 +116,13 @@ if(WIN32)
   orbelm_crlf_file(${PROJECT_SOURCE_DIR}/CHANGELOG.md
                    ${windows_docs}/CHANGELOG.md)
   orbelm_crlf_file(${PROJECT_SOURCE_DIR}/LICENSE ${windows_docs}/LICENSE.txt)
+  orbelm_crlf_file(${PROJECT_SOURCE_DIR}/doc/guide.md
+                   ${windows_docs}/doc/guide.md)
   install(FILES ${windows_docs}/README.md ${windows_docs}/CHANGELOG.md
                 ${windows_docs}/LICENSE.txt
           DESTINATION . COMPONENT documents)
+  install(FILES ${windows_docs}/doc/guide.md DESTINATION doc
+          COMPONENT documents)
   # The manual as plain text, made from the manual page by groff (Debian:
   # groff-base): ASCII only, no bold, underline, overstrike or hyphens.
   find_program(ORBELM_GROFF groff)
@@ -150,6 +156,8 @@ else()
           COMPONENT program)
   install(FILES README.md CHANGELOG.md LICENSE
           DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT documents)
+  install(FILES doc/guide.md DESTINATION ${CMAKE_INSTALL_DOCDIR}/doc
+          COMPONENT documents)
 
   # Debian's copyright file in its machine-readable format, the license
   # text taken from LICENSE; and the changelog of this native package.
