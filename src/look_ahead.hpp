@@ -47,7 +47,9 @@ struct PendingRecord {
   bool to_look = false;        // published for a look
 };
 
-// The look of a record at its turn (after oldest_record).
+// The look of a record at its turn (after oldest_record). Not const: the
+// look it returns is the record's, to be used up.
+// cppcheck-suppress constParameter
 inline platform::FileLook& look_of(PendingRecord& record) {
   return record.abandoned ? record.own_look : record.look;
 }
