@@ -6,21 +6,13 @@
 #include <system_error>
 
 #include "hash.hpp"
+#include "look_ahead_detail.hpp"
 
 namespace orbelm {
-namespace {
 
-// A record's way through the window. FREE: not in it; READY: published,
-// its file not yet looked at; LOOKING: a worker (or the run's thread) is
-// looking; DONE: looked at, or published without a look; ABANDONED: the
-// run's thread gave up waiting for the worker's look, and the worker frees
-// the place once its look is over. Only the thread that moved a record
-// from READY to LOOKING touches its look until DONE or FREE.
-constexpr int FREE = 0;
-constexpr int READY = 1;
-constexpr int LOOKING = 2;
-constexpr int DONE = 3;
-constexpr int ABANDONED = 4;
+using namespace look_ahead_detail;
+
+namespace {
 
 // Of the last 64 records finished, this many or more created their file:
 // the files ahead are not looked at until fewer do. In a fresh folder a
@@ -39,41 +31,8 @@ constexpr int MOSTLY_CREATED = 32;
 constexpr int FEW_WRITTEN = 3;
 constexpr std::uint64_t PROBE = 64;
 
-// How often a worker without a record gives up its core before it sleeps.
-constexpr unsigned IDLE_YIELDS = 32;
-
 // The records waiting for a look that wake a sleeping worker.
 constexpr std::uint64_t WAKE_BACKLOG = 8;
-
-// A look that takes longer than this waited for the disk; a quicker one
-// found its file in memory. While looks are quick, more workers than the
-// cores beside the run's own only take turns on them, and the run's thread
-// makes looks itself instead of waiting.
-constexpr auto SLOW_LOOK = std::chrono::microseconds(40);
-
-// Whether looks wait on the disk is judged by a score that each slow look
-// raises by SLOW_WEIGHT and each quick one lowers by 1, between 0 and
-// SLOW_SCORE_CAP; above SLOW_SCORE_LIMIT they do. Once more than about one
-// look in nine is slow the score climbs, and a few quick looks among slow
-// ones do not make every worker sleep and wake again (right after a
-// rewrite, quick and slow looks alternate).
-constexpr int SLOW_WEIGHT = 8;
-constexpr int SLOW_SCORE_CAP = 256;
-constexpr int SLOW_SCORE_LIMIT = 64;
-
-bool on_disk(const LookAheadWindow& window) {
-  return window.slow_score.load(std::memory_order_relaxed) > SLOW_SCORE_LIMIT;
-}
-
-void note_look_time(LookAheadWindow& window, bool slow) {
-  std::atomic<int>& score = window.slow_score;
-  const int now = score.load(std::memory_order_relaxed);
-  if (slow && now < SLOW_SCORE_CAP) {
-    score.fetch_add(SLOW_WEIGHT, std::memory_order_relaxed);
-  } else if (!slow && now > 0) {
-    score.fetch_sub(1, std::memory_order_relaxed);
-  }
-}
 
 // The watch is read before a look made ahead is used once the run's output
 // (its names, its files) may have reached anyone since the last read, and
@@ -94,16 +53,6 @@ constexpr std::size_t HELP_REACH = 64;
 // programs): then the run's thread goes on alone.
 constexpr auto PATIENCE = std::chrono::microseconds(20);
 
-unsigned awake(const LookAheadWindow& window) {
-  return static_cast<unsigned>(window.workers.size()) - window.sleeping.load();
-}
-
-PendingRecord& record_at(const LookAheadWindow& window, std::uint64_t index) {
-  return window.records[window.order[static_cast<std::size_t>(
-                                         index % window.capacity)]
-                            .load(std::memory_order_acquire)];
-}
-
 void timed_look(LookAheadWindow& window, const ConvertedLine& line,
                 const KnownState& known, bool& no_access_time,
                 platform::FileLook& look) {
@@ -113,20 +62,6 @@ void timed_look(LookAheadWindow& window, const ConvertedLine& line,
       !window.dry_run, no_access_time,
       known.held ? &known.entry.state : nullptr, look);
   note_look_time(window, std::chrono::steady_clock::now() - start > SLOW_LOOK);
-}
-
-// Makes the look of a record that this thread claimed; a look abandoned
-// meanwhile is closed and its place freed.
-void look(LookAheadWindow& window, PendingRecord& record,
-          bool& no_access_time) {
-  timed_look(window, record.converted, record.known, no_access_time,
-             record.look);
-  int expected = LOOKING;
-  if (record.state.compare_exchange_strong(expected, DONE,
-                                           std::memory_order_acq_rel))
-    return;
-  platform::forget_look(record.look);
-  record.state.store(FREE, std::memory_order_release);
 }
 
 // Moves the next claim past the record at `index` when no worker has
@@ -143,101 +78,6 @@ void pass_over(LookAheadWindow& window, std::uint64_t index) {
 bool changed(platform::WriteStatus status) {
   return status == platform::WriteStatus::Changed ||
          status == platform::WriteStatus::NotWritten;
-}
-
-bool claim(PendingRecord& record) {
-  int expected = READY;
-  return record.state.compare_exchange_strong(expected, LOOKING,
-                                              std::memory_order_acquire);
-}
-
-// Whether the workers are to end: the window stops, or rests.
-bool leaving(const LookAheadWindow& window) {
-  return window.stopping.load(std::memory_order_relaxed) ||
-         window.resting.load(std::memory_order_relaxed);
-}
-
-// Wakes `count` sleeping workers (all: UINT32_MAX). No lock: a worker
-// that was about to sleep sees the bump and does not.
-void wake_workers(LookAheadWindow& window, std::uint32_t count) {
-  window.wake.fetch_add(1);
-  if (count == 1) {
-    window.wake.notify_one();
-  } else {
-    window.wake.notify_all();
-  }
-}
-
-// Waits until a record may be ready for a look and this worker is wanted
-// for it (looks wait on the disk, or no other worker is awake), or the
-// workers are to end. The run's thread never waits for a lock that a
-// worker holds: a worker at the lowest priority beside busy programs may
-// keep it for a long time.
-void sleep_until_ready(LookAheadWindow& window) {
-  window.sleeping.fetch_add(1);
-  for (;;) {
-    const std::uint32_t seen = window.wake.load();
-    if (leaving(window) ||
-        (window.next_claim.load() < window.ready.load() &&
-         (on_disk(window) || awake(window) == 0)))
-      break;
-    window.wake.wait(seen);
-  }
-  window.sleeping.fetch_sub(1);
-}
-
-// A worker begins at the run's priority and lowers it for good once most
-// of its last READS_JUDGED looks read their file instead of asking its
-// state. A read of a file not in memory costs 30-50 µs of processor time
-// here, and workers that read at the run's priority take the cores from
-// the run's thread (a first refresh of 300,000 files with the page cache
-// dropped: 6.2-8.0 s, against 5.3-5.8 s at the lowest priority). Asking a
-// file's state costs little, and a worker at the lowest priority in the
-// middle of it holds the name in the kernel: the run's thread that asks
-// the same name after giving up on the worker's look waits until the
-// worker gets a core again (beside busy programs: 7.2-7.6 s, against
-// 5.5 s with one thread).
-constexpr unsigned READS_JUDGED = 64;
-
-void work(LookAheadWindow& window) {
-  bool no_access_time = window.folder.no_access_time;
-  unsigned idle = 0;
-  unsigned looks = 0;
-  unsigned reads = 0;
-  bool lowered = false;
-  while (!leaving(window)) {
-    std::uint64_t index = window.next_claim.load(std::memory_order_relaxed);
-    if (index >= window.ready.load(std::memory_order_acquire)) {
-      // With the files in memory the next record is usually a few
-      // microseconds away: a thread that gives its core up a few times
-      // before it sleeps saves the wake-up. Waiting on the disk, the other
-      // workers want the core (a cold refresh of 300,000 files made 230,000
-      // yields, and 100,000 more switches between threads, without gain).
-      if (++idle < IDLE_YIELDS && !on_disk(window)) {
-        std::this_thread::yield();
-      } else {
-        sleep_until_ready(window);
-        idle = 0;
-      }
-      continue;
-    }
-    idle = 0;
-    if (!window.next_claim.compare_exchange_weak(index, index + 1,
-                                                 std::memory_order_relaxed))
-      continue;
-    PendingRecord& record = record_at(window, index);
-    if (!claim(record)) continue;
-    reads += record.known.held ? 0U : 1U;
-    look(window, record, no_access_time);
-    if (!lowered && ++looks == READS_JUDGED) {
-      lowered = reads > READS_JUDGED / 2;
-      if (lowered) platform::yield_priority();
-      looks = reads = 0;
-    }
-    if (!on_disk(window) && awake(window) > window.fast_workers)
-      sleep_until_ready(window);
-  }
-  window.running.fetch_sub(1);
 }
 
 // A look the run's thread makes while it waits for the oldest record's;
@@ -257,6 +97,24 @@ bool help(LookAheadWindow& window) {
 }
 
 }  // namespace
+
+namespace look_ahead_detail {
+
+// Makes the look of a record that this thread claimed; a look abandoned
+// meanwhile is closed and its place freed.
+void look(LookAheadWindow& window, PendingRecord& record,
+          bool& no_access_time) {
+  timed_look(window, record.converted, record.known, no_access_time,
+             record.look);
+  int expected = LOOKING;
+  if (record.state.compare_exchange_strong(expected, DONE,
+                                           std::memory_order_acq_rel))
+    return;
+  platform::forget_look(record.look);
+  record.state.store(FREE, std::memory_order_release);
+}
+
+}  // namespace look_ahead_detail
 
 void start_look_ahead(LookAheadWindow& window,
                       const platform::OutputFolder& folder, bool dry_run,
@@ -285,82 +143,12 @@ void start_look_ahead(LookAheadWindow& window,
   window.jobs = jobs;
 }
 
-void stop_look_ahead(LookAheadWindow& window) {
-  if (window.capacity == 0) return;
-  window.stopping.store(true);
-  wake_workers(window, UINT32_MAX);
-  for (std::thread& worker : window.workers) worker.join();
-  window.workers.clear();
-  for (std::size_t i = 0; i < window.capacity + window.jobs; ++i) {
-    platform::forget_look(window.records[i].look);
-    platform::forget_look(window.records[i].own_look);
-  }
-  platform::close_watch(window.watch);
-}
-
 namespace {
 
 // Whether files are being looked at, ahead or now and then.
 bool looks_pay(const LookAheadWindow& window) {
   return window.capacity > 0 && !window.folder.missing &&
          std::popcount(window.recent_creations) < MOSTLY_CREATED;
-}
-
-// The workers begin as if the looks waited on the disk, all of them awake,
-// so that the files of the records right ahead are read ahead of them; a
-// few hundred quick looks send all but one to sleep (see work()).
-void start_workers(LookAheadWindow& window) {
-  window.workers_started = true;
-  // A look made ahead is used only once the watch tells that its file did
-  // not change since: without one, no looks are made ahead.
-  if (!platform::watching(window.watch) &&
-      !platform::watch_folder(window.folder, window.watch))
-    return;
-  window.slow_score.store(SLOW_SCORE_CAP);
-  window.workers.reserve(window.jobs - 1);
-  // The workers start with the interruptions held, and keep them so.
-  platform::hold_interruptions(true);
-  // A thread that cannot be started leaves the run with fewer workers.
-  try {
-    for (unsigned i = 1; i < window.jobs; ++i) {
-      window.running.fetch_add(1);
-      window.workers.emplace_back(work, std::ref(window));
-    }
-  } catch (const std::system_error&) {
-    window.running.fetch_sub(1);
-  }
-  platform::hold_interruptions(false);
-}
-
-// Every JUDGED records of the window with a look, whether the workers made
-// enough of the looks to pay for the window: when the run's thread made
-// more than OWN_AT_MOST of them itself, the workers get little of the
-// cores (beside busy programs) and the window only costs the run's thread
-// its own work on it. The run then goes on as with one thread for RESTING
-// records, and tries the window again.
-constexpr std::uint64_t JUDGED = 512;
-constexpr std::uint64_t OWN_AT_MOST = JUDGED * 7 / 8;
-constexpr std::uint64_t RESTING = 16384;
-
-// Sends the workers away while the window rests; they end once they get a
-// core, and the run's thread does not wait for them.
-void rest(LookAheadWindow& window) {
-  window.resting_until = window.finished_alone + RESTING;
-  window.resting.store(true);
-  wake_workers(window, UINT32_MAX);
-}
-
-// After a rest, new workers in place of the ones that ended; while one of
-// them has not ended yet, the window rests on.
-void end_rest(LookAheadWindow& window) {
-  if (window.running.load() != 0) {
-    window.resting_until = window.finished_alone + RESTING;
-    return;
-  }
-  for (std::thread& worker : window.workers) worker.join();
-  window.workers.clear();
-  window.resting.store(false);
-  start_workers(window);
 }
 
 // Once FIRST_STRETCH records are finished without the window, the workers
@@ -441,6 +229,15 @@ void mark_outdated(LookAheadWindow& window) {
 }  // namespace
 
 namespace {
+
+// Every JUDGED records of the window with a look, whether the workers made
+// enough of the looks to pay for the window: when the run's thread made
+// more than OWN_AT_MOST of them itself, the workers get little of the
+// cores (beside busy programs) and the window only costs the run's thread
+// its own work on it. The run then goes on as with one thread for RESTING
+// records (look_ahead_workers.cpp), and tries the window again.
+constexpr std::uint64_t JUDGED = 512;
+constexpr std::uint64_t OWN_AT_MOST = JUDGED * 7 / 8;
 
 void count_looks(LookAheadWindow& window, const PendingRecord& record) {
   if (!record.to_look) return;
